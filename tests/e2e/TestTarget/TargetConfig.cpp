@@ -1,0 +1,51 @@
+#include "TargetConfig.h"
+
+#include <cstdlib>
+
+namespace e2e {
+namespace {
+
+std::optional<std::string> Variable(int number, const char* suffix) {
+    const std::string name = "E2E_TARGET_" + std::to_string(number) + "_" + suffix;
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr || *value == '\0') {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+// Decimal, or hexadecimal with 0x.
+uint64_t Number(const std::string& text) {
+    return std::strtoull(text.c_str(), nullptr, 0);
+}
+
+} // namespace
+
+TargetConfig TargetConfig::FromEnvironment(int number) {
+    TargetConfig config;
+    config.number = number;
+    if (auto value = Variable(number, "MASK_LOW")) {
+        config.maskLow = static_cast<DWORD>(Number(*value));
+    }
+    if (auto value = Variable(number, "MASK_HIGH")) {
+        config.maskHigh = static_cast<DWORD>(Number(*value));
+    }
+    if (auto value = Variable(number, "USE_SETEVENTMASK2")) {
+        config.useSetEventMask2 = Number(*value) != 0;
+    }
+    if (auto value = Variable(number, "OUT")) {
+        config.out = *value;
+    }
+    if (auto value = Variable(number, "INFO_VERSION")) {
+        config.infoVersion = static_cast<int>(Number(*value));
+    }
+    if (auto value = Variable(number, "INIT_RESULT")) {
+        config.initResult = static_cast<HRESULT>(static_cast<uint32_t>(Number(*value)));
+    }
+    if (auto value = Variable(number, "NEW_MASK_ON_MODULELOAD")) {
+        config.newMaskOnModuleLoad = Number(*value);
+    }
+    return config;
+}
+
+} // namespace e2e

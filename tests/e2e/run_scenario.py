@@ -1,0 +1,561 @@
+#!/usr/bin/env python3
+"""Runs the end-to-end program under the profiler multiplexer with instances of the test target, and checks
+the program's output and exit code, the targets' records and the multiplexer's log file.
+
+    run_scenario.py --app App.dll --multiplexer TarnixClrProfilerMultiplexer.so \
+                    --target e2e_test_target.so --work DIR SCENARIO [--show]
+"""
+
+import argparse
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+from collections import Counter, defaultdict
+
+MULTIPLEXER_CLSID = "{3BF080FE-7DEB-4051-AEF1-BD3AB01F1883}"
+PASS_PHRASE = "E2E TARGET PASS"
+RUN_TIMEOUT = 120
+
+# Event-mask bits (low word, then high word << 32).
+MODULE_LOADS = 0x4
+ASSEMBLY_LOADS = 0x8
+JIT_COMPILATION = 0x20
+EXCEPTIONS = 0x40
+GC = 0x80
+THREADS = 0x200
+HIGH_BASIC_GC = 0x10 << 32
+ALWAYS = -1
+
+# Which mask bits make the runtime raise each callback the workload can cause; a target may receive a
+# callback only when its own mask shares a bit with this (ALWAYS: every target receives it).
+CALLBACK_BITS = {
+    "Initialize": ALWAYS,
+    "Shutdown": ALWAYS,
+    "AppDomainCreationStarted": 0x10,
+    "AppDomainCreationFinished": 0x10,
+    "AppDomainShutdownStarted": 0x10,
+    "AppDomainShutdownFinished": 0x10,
+    "AssemblyLoadStarted": ASSEMBLY_LOADS,
+    "AssemblyLoadFinished": ASSEMBLY_LOADS,
+    "AssemblyUnloadStarted": ASSEMBLY_LOADS,
+    "AssemblyUnloadFinished": ASSEMBLY_LOADS,
+    "ModuleLoadStarted": MODULE_LOADS,
+    "ModuleLoadFinished": MODULE_LOADS,
+    "ModuleUnloadStarted": MODULE_LOADS,
+    "ModuleUnloadFinished": MODULE_LOADS,
+    "ModuleAttachedToAssembly": MODULE_LOADS,
+    "ClassLoadStarted": 0x2,
+    "ClassLoadFinished": 0x2,
+    "JITCompilationStarted": JIT_COMPILATION,
+    "JITCompilationFinished": JIT_COMPILATION,
+    "JITCachedFunctionSearchStarted": 0x20000,
+    "JITCachedFunctionSearchFinished": 0x20000,
+    "JITFunctionPitched": JIT_COMPILATION,
+    "JITInlining": JIT_COMPILATION,
+    "ThreadCreated": THREADS,
+    "ThreadDestroyed": THREADS,
+    "ThreadAssignedToOSThread": THREADS,
+    "ThreadNameChanged": THREADS,
+    "UnmanagedToManagedTransition": 0x800,
+    "ManagedToUnmanagedTransition": 0x800,
+    "RuntimeSuspendStarted": 0x10000,
+    "RuntimeSuspendFinished": 0x10000,
+    "RuntimeSuspendAborted": 0x10000,
+    "RuntimeResumeStarted": 0x10000,
+    "RuntimeResumeFinished": 0x10000,
+    "RuntimeThreadSuspended": 0x10000,
+    "RuntimeThreadResumed": 0x10000,
+    "MovedReferences": GC,
+    "ObjectAllocated": 0x100,
+    "ObjectsAllocatedByClass": GC,
+    "ObjectReferences": GC,
+    "RootReferences": GC,
+    "RootReferences2": GC,
+    "SurvivingReferences": GC,
+    "FinalizeableObjectQueued": GC,
+    "HandleCreated": GC,
+    "HandleDestroyed": GC,
+    "GarbageCollectionStarted": GC | HIGH_BASIC_GC,
+    "GarbageCollectionFinished": GC | HIGH_BASIC_GC,
+    "ConditionalWeakTableElementReferences": ALWAYS,
+    "ExceptionCLRCatcherFound": 0x1000000,
+    "ExceptionCLRCatcherExecute": 0x1000000,
+    "MovedReferences2": 0x20 << 32,
+    "SurvivingReferences2": 0x20 << 32,
+}
+for _name in ("ExceptionThrown ExceptionSearchFunctionEnter ExceptionSearchFunctionLeave "
+              "ExceptionSearchFilterEnter ExceptionSearchFilterLeave ExceptionSearchCatcherFound "
+              "ExceptionOSHandlerEnter ExceptionOSHandlerLeave ExceptionUnwindFunctionEnter "
+              "ExceptionUnwindFunctionLeave ExceptionUnwindFinallyEnter ExceptionUnwindFinallyLeave "
+              "ExceptionCatcherEnter ExceptionCatcherLeave").split():
+    CALLBACK_BITS[_name] = EXCEPTIONS
+
+# Methods of the program whose JIT compilation every target with JIT_COMPILATION must see.
+KNOWN_METHODS = ["E2E.App.Workload::Fibonacci", "E2E.App.Workload::SumOfProducts",
+                 "E2E.App.Workload::ThrowAndCatch", "E2E.Lib.Calculator::Multiply", "E2E.Lib.Calculator::Checked"]
+
+LOG_LINE = re.compile(r"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(\w+)\] \[thread \d+\] (.*)$")
+LEVELS = ["trace", "debug", "info", "warning", "error", "critical"]
+
+
+class ScenarioFailure(Exception):
+    pass
+
+
+def require(condition, message):
+    if not condition:
+        raise ScenarioFailure(message)
+
+
+class Record:
+    """One line of a target's record file: seq, OS thread, kind (callback or call), name, details."""
+
+    def __init__(self, line):
+        seq, tid, kind, name, details = (line.split("\t") + [""])[:5]
+        self.seq, self.tid, self.kind, self.name, self.details = int(seq), tid, kind, name, details
+
+    def key(self):
+        return self.tid, self.name, self.details
+
+
+class TargetRecords:
+    def __init__(self, path):
+        self.path = path
+        self.records, self.summary, self.verdicts = [], [], []
+        if os.path.exists(path):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                for line in f.read().splitlines():
+                    if line[:1].isdigit():
+                        self.records.append(Record(line))
+                    elif line.startswith("SUMMARY"):
+                        self.summary.append(line)
+                    elif line:
+                        self.verdicts.append(line)
+        self.records.sort(key=lambda r: r.seq)
+
+    def callbacks(self, name=None):
+        return [r for r in self.records if r.kind == "callback" and (name is None or r.name == name)]
+
+    def calls(self, name):
+        return [r for r in self.records if r.kind == "call" and r.name == name]
+
+    def names(self):
+        return Counter(r.name for r in self.callbacks())
+
+    def passed(self):
+        return self.verdicts == [PASS_PHRASE]
+
+    def describe(self):
+        listing = ", ".join(f"{name} x{count}" for name, count in sorted(self.names().items()))
+        return f"{len(self.callbacks())} callbacks: {listing}"
+
+
+class Target:
+    """One configured instance of the test target: its multiplexer name, class id number and settings."""
+
+    def __init__(self, name, number, priority, mask_low=0, mask_high=0, **options):
+        self.name, self.number, self.priority = name, number, priority
+        self.mask = mask_high << 32 | mask_low
+        self.settings = {"MASK_LOW": hex(mask_low), "MASK_HIGH": hex(mask_high)}
+        self.settings.update({key.upper(): str(value) for key, value in options.items()})
+        self.clsid = "{A0000000-0000-0000-0000-%012X}" % number
+        self.records = None
+
+    def environment(self, prefix, library, out):
+        env = {f"E2E_TARGET_{self.number}_{key}": value for key, value in self.settings.items()}
+        env[f"E2E_TARGET_{self.number}_OUT"] = out
+        env[f"{prefix}{self.name}_PROFILER_PATH"] = library
+        env[f"{prefix}{self.name}_PROFILER"] = self.clsid
+        env[f"{prefix}{self.name}_PRIORITY"] = str(self.priority)
+        return env
+
+
+class Run:
+    def __init__(self, returncode, stdout, stderr, pid, log_path):
+        self.returncode, self.stdout, self.stderr, self.pid = returncode, stdout, stderr, pid
+        self.log_path = log_path
+        self.log_lines = []
+        if log_path and os.path.exists(log_path):
+            with open(log_path, encoding="utf-8", errors="replace") as f:
+                self.log_lines = f.read().splitlines()
+
+    def log_messages(self, level=None):
+        messages = []
+        for line in self.log_lines:
+            match = LOG_LINE.match(line)
+            if match and (level is None or match.group(1) == level):
+                messages.append(match.group(2))
+        return messages
+
+    def require_log(self, text):
+        require(any(text in m for m in self.log_messages()), f"log line missing: {text!r} in {self.log_path}")
+
+    def require_no_log(self, text):
+        require(not any(text in m for m in self.log_messages()), f"unexpected log line: {text!r}")
+
+
+class Driver:
+    def __init__(self, args):
+        self.app, self.multiplexer = os.path.abspath(args.app), os.path.abspath(args.multiplexer)
+        self.library, self.work = os.path.abspath(args.target), os.path.abspath(args.work)
+        self.show = args.show
+        self._baseline = None
+
+    def clean_environment(self):
+        """The caller's environment without any profiler, multiplexer or test target setting."""
+        prefixes = ("CORECLR_", "COR_", "E2E_TARGET_", "Tarnix_Agent_", "FORCE_PROFILER_MULTIPLEXER")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(prefixes) and not (k.startswith("DOTNET_") and "PROFIL" in k)}
+        env["DOTNET_DbgEnableMiniDump"] = "0"
+        return env
+
+    def execute(self, env, exit_code=0):
+        command = ["dotnet", self.app, "workload", str(exit_code)]
+
+        def no_core_dump():
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+        process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                   preexec_fn=no_core_dump, start_new_session=True)
+        try:
+            stdout, stderr = process.communicate(timeout=RUN_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise ScenarioFailure(f"the program hung: no exit within {RUN_TIMEOUT} s")
+        return process.returncode, stdout, stderr, process.pid
+
+    def baseline(self):
+        if self._baseline is None:
+            returncode, stdout, stderr, _ = self.execute(self.clean_environment())
+            require(returncode == 0, f"the program fails without a profiler: {returncode}\n{stderr}")
+            self._baseline = stdout
+        return self._baseline
+
+    def run(self, targets, exit_code=0, extra=None, log_folder=True, log_level="info", direct=False):
+        """Runs the program under the multiplexer, or with direct=True under the one target alone; returns
+        the run, with the targets' records read back."""
+        logs = os.path.join(self.work, "logs")
+        os.makedirs(logs, exist_ok=True)
+        env = self.clean_environment()
+        env.update({"CORECLR_ENABLE_PROFILING": "1", "CORECLR_PROFILER": MULTIPLEXER_CLSID,
+                    "CORECLR_PROFILER_PATH": self.multiplexer, "Tarnix_Agent_LogLevel": log_level})
+        if direct:
+            env.update({"CORECLR_PROFILER": targets[0].clsid, "CORECLR_PROFILER_PATH": self.library})
+        if log_folder:
+            env["Tarnix_Agent_LogsFolder"] = logs
+        if targets:
+            env["CORECLR_PROFILERS"] = ";".join(t.name for t in targets)
+        for target in targets:
+            out = os.path.join(self.work, f"target_{target.name}.txt")
+            if os.path.exists(out):
+                os.remove(out)
+            env.update(target.environment("CORECLR_", self.library, out))
+        env.update(extra or {})
+        returncode, stdout, stderr, pid = self.execute(env, exit_code)
+        log_path = self.log_path(env, pid)
+        run = Run(returncode, stdout, stderr, pid, log_path)
+        for target in targets:
+            target.records = TargetRecords(os.path.join(self.work, f"target_{target.name}.txt"))
+        self.check_exit(run, exit_code)
+        if self.show:
+            self.describe(run, targets)
+        return run
+
+    def log_path(self, env, pid):
+        name = f"profiler_multiplexer{pid}.log"
+        if env.get("Tarnix_Agent_LogsFolder"):
+            return os.path.join(env["Tarnix_Agent_LogsFolder"], name)
+        if env.get("CORECLR_PROFILER_HOME"):
+            return os.path.join(env["CORECLR_PROFILER_HOME"], "Tarnix", "Logs", name)
+        return os.path.join(env.get("TMPDIR", "/tmp"), "Tarnix", "Logs", name)
+
+    def check_exit(self, run, exit_code):
+        if run.returncode < 0:
+            raise ScenarioFailure(f"the program died of signal {-run.returncode}\n{run.stderr}")
+        require(run.returncode == exit_code, f"exit code {run.returncode}, expected {exit_code}\n{run.stderr}")
+        expected = self.baseline().replace("exit code 0", f"exit code {exit_code}")
+        require(run.stdout == expected, f"the program's output changed:\n{run.stdout}\nexpected:\n{expected}")
+
+    def describe(self, run, targets):
+        print("program output:")
+        print("".join(f"  {line}\n" for line in run.stdout.splitlines()), end="")
+        print(f"program exit code: {run.returncode}")
+        if os.path.exists(run.log_path):
+            print(f"multiplexer log: {run.log_path} ({len(run.log_lines)} lines)")
+        for target in targets:
+            records = target.records
+            verdict = " ".join(records.verdicts) or "no verdict"
+            print(f"target {target.name} (priority {target.priority}, mask {target.mask:#x}): {records.path}")
+            print(f"  {verdict}; {len(records.callbacks())} callbacks received:")
+            for name, count in sorted(records.names().items()):
+                print(f"    {name:<32} {count}")
+            known = [m for m in KNOWN_METHODS if m in jitted_methods(target)]
+            if known:
+                print(f"  JIT compilation seen of: {', '.join(known)}")
+
+
+# Checks on one target's records.
+
+def check_mask_respected(target, mask=None):
+    mask = target.mask if mask is None else mask
+    for record in target.records.callbacks():
+        bits = CALLBACK_BITS.get(record.name)
+        require(bits is not None, f"{target.name}: unexpected callback {record.name}")
+        require(bits == ALWAYS or bits & mask, f"{target.name} received {record.name} outside its mask {mask:x}")
+
+
+def check_lifecycle(target):
+    records = target.records
+    require(records.passed(), f"{target.name}: no pass phrase; verdicts {records.verdicts} {records.summary}")
+    callbacks = records.callbacks()
+    require(callbacks and callbacks[0].name == "Initialize", f"{target.name}: Initialize is not the first callback")
+    require(len(records.callbacks("Initialize")) == 1, f"{target.name}: Initialize more than once")
+    require(len(records.callbacks("Shutdown")) == 1, f"{target.name}: Shutdown count is not 1")
+
+
+def check_received(target, *names):
+    received = target.records.names()
+    for name in names:
+        require(received[name] > 0, f"{target.name} did not receive {name}; {target.records.describe()}")
+
+
+def jitted_methods(target):
+    return {r.details for r in target.records.callbacks("JITCompilationStarted")}
+
+
+def check_known_methods(target):
+    missing = [m for m in KNOWN_METHODS if m not in jitted_methods(target)]
+    require(not missing, f"{target.name}: no JITCompilationStarted for {missing}")
+
+
+def check_order(first, second, names):
+    """Every event both targets received reached the first (lower priority) target before the second."""
+    events_first, events_second = defaultdict(list), defaultdict(list)
+    for target, events in ((first, events_first), (second, events_second)):
+        for record in target.records.callbacks():
+            if record.name in names:
+                events[record.key()].append(record.seq)
+    require(events_first.keys() == events_second.keys(), "the two targets received different shared events")
+    for key, seqs in events_first.items():
+        require(len(seqs) == len(events_second[key]), f"different counts of shared event {key}")
+        for seq_first, seq_second in zip(seqs, events_second[key]):
+            require(seq_first < seq_second, f"{key}: {second.name} was called before {first.name}")
+
+
+# Scenarios.
+
+def direct_target(driver):
+    """The test target loaded by the runtime itself, without the multiplexer: the reference behaviour."""
+    target = Target("direct", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS | THREADS,
+                    0x10, use_seteventmask2=1, info_version=11)
+    driver.run([target], direct=True)
+    check_lifecycle(target)
+    check_mask_respected(target)
+    check_known_methods(target)
+    check_received(target, "ModuleLoadFinished", "AssemblyLoadFinished", "ExceptionThrown", "ThreadCreated",
+                   "GarbageCollectionStarted")
+    query = target.records.calls("QueryInterface")
+    require(query and query[0].details == "ICorProfilerInfo11 hr=0x0 object=same", f"info object: {query}")
+
+
+def two_targets(driver):
+    first = Target("e2e_1", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS)
+    second = Target("e2e_2", 2, 2, JIT_COMPILATION | THREADS, 0x10, use_seteventmask2=1)
+    # Listed in reverse: the order of calls follows the priorities, not the list.
+    run = driver.run([second, first], log_level="trace")
+    for target in (first, second):
+        check_lifecycle(target)
+        check_mask_respected(target)
+        check_known_methods(target)
+    check_received(first, "ModuleLoadFinished", "AssemblyLoadFinished", "ExceptionThrown", "ExceptionCatcherEnter")
+    check_received(second, "ThreadCreated", "GarbageCollectionStarted", "GarbageCollectionFinished")
+    require("Lib" in {r.details for r in first.records.callbacks("AssemblyLoadFinished")},
+            "no AssemblyLoadFinished for the library")
+    check_order(first, second, {"JITCompilationStarted", "JITCompilationFinished", "JITInlining"})
+    run.require_log("Profiler Multiplexer: Initialization succeeded")
+    run.require_log(f"Callback functions for e2e_1, mask: {first.mask:x}")
+    run.require_log(f"Callback functions for e2e_2, mask: {second.mask:x}")
+    run.require_log(f"Callback functions for all, mask: {first.mask | second.mask:x}")
+
+
+def mask_change(driver):
+    new_mask = MODULE_LOADS | JIT_COMPILATION | EXCEPTIONS
+    first = Target("e2e_1", 1, 1, MODULE_LOADS, new_mask_on_moduleload=hex(new_mask))
+    second = Target("e2e_2", 2, 2, THREADS)
+    run = driver.run([first, second], log_level="trace")
+    for target in (first, second):
+        check_lifecycle(target)
+    # The first mask is set in Initialize, the second from the first ModuleLoadFinished.
+    changes = first.records.calls("SetEventMask")
+    require(len(changes) == 2 and changes[1].details.endswith("hr=0x0"), "the mask was not changed")
+    before = [r for r in first.records.callbacks() if r.seq < changes[1].seq]
+    after = [r for r in first.records.callbacks() if r.seq > changes[1].seq]
+    require(all(r.name != "JITCompilationStarted" for r in before), "JIT callbacks before the mask change")
+    check_mask_respected(first, new_mask)
+    require({"JITCompilationStarted", "ExceptionThrown"} <= {r.name for r in after},
+            "the new mask's callbacks did not arrive")
+    check_known_methods(first)
+    check_mask_respected(second)
+    run.require_log(f"Callback functions for e2e_1, mask: {new_mask:x}")
+    run.require_log(f"Callback functions for all, mask: {new_mask | THREADS:x}")
+
+
+def single_target(driver):
+    target = Target("e2e_1", 1, 1, MODULE_LOADS | JIT_COMPILATION, info_version=11)
+    run = driver.run([target])
+    check_lifecycle(target)
+    check_mask_respected(target)
+    check_known_methods(target)
+    run.require_log("ClassFactory: A single profiler has detected, the multiplexer profiler will transfer direct "
+                    "control to the e2e_1 profiler!")
+    run.require_no_log("Profiler Multiplexer: Initialization succeeded")
+    # The runtime's own info object answers every version with itself.
+    query = target.records.calls("QueryInterface")
+    require(query and query[0].details == "ICorProfilerInfo11 hr=0x0 object=same", f"direct info object: {query}")
+
+
+def single_target_forced(driver):
+    target = Target("e2e_1", 1, 1, MODULE_LOADS | JIT_COMPILATION, info_version=10)
+    run = driver.run([target], extra={"FORCE_PROFILER_MULTIPLEXER": "True"})
+    check_lifecycle(target)
+    check_mask_respected(target)
+    check_known_methods(target)
+    run.require_no_log("A single profiler has detected")
+    run.require_log("Profiler Multiplexer: Initialization succeeded")
+    query = target.records.calls("QueryInterface")
+    require(query and query[0].details == "ICorProfilerInfo10 hr=0x0 object=same", f"proxy: {query}")
+
+
+def no_target(driver):
+    run = driver.run([])
+    run.require_log("ClassFactory: No profiler has been configure, exiting.")
+
+
+def broken_targets(driver):
+    missing = Target("missing", 1, 1, JIT_COMPILATION)
+    bad_clsid = Target("bad_clsid", 2, 2, JIT_COMPILATION)
+    unknown_clsid = Target("unknown_clsid", 0xFF, 3, JIT_COMPILATION)
+    disabled = Target("disabled", 4, 4, JIT_COMPILATION)
+    extra = {"CORECLR_missing_PROFILER_PATH": "/nonexistent/e2e_test_target.so",
+             "CORECLR_bad_clsid_PROFILER": "A0000000-0000-0000-0000-000000000002",
+             "CORECLR_disabled_ENABLE_PROFILING": "0"}
+    targets = [missing, bad_clsid, unknown_clsid, disabled]
+    run = driver.run(targets, extra=extra)
+    for target in targets:
+        require(not target.records.records, f"{target.name} was created")
+    run.require_log("Can't load profiler library from: /nonexistent/e2e_test_target.so")
+    run.require_log("TargetProfilerFactory::CreateProfiler, Error converting IID to string. "
+                    "IID: A0000000-0000-0000-0000-000000000002")
+    run.require_log("ClassFactory::CreateInstance: Error creating profiler: unknown_clsid")
+    run.require_log("TargetProfilerFactory: CORECLR_disabled_ENABLE_PROFILING environment variable is set to zero, "
+                    "disabled will be skipped")
+    run.require_log("Profiler Multiplexer: Initialization failed, no target profiler is found or configured")
+
+
+def failed_initialize(driver):
+    failing = Target("e2e_1", 1, 1, MODULE_LOADS | EXCEPTIONS, init_result="0x80004005")
+    working = Target("e2e_2", 2, 2, JIT_COMPILATION)
+    run = driver.run([failing, working], log_level="trace")
+    require([r.name for r in failing.records.callbacks()] == ["Initialize"],
+            f"a failed target was called again: {failing.records.describe()}")
+    check_lifecycle(working)
+    check_mask_respected(working)
+    check_known_methods(working)
+    run.require_log("ProfilerMultiplexer: Error initializing a profiler: e2e_1")
+    run.require_log(f"Callback functions for all, mask: {working.mask:x}")
+
+
+def newer_info(driver):
+    newer = Target("e2e_1", 1, 1, JIT_COMPILATION, info_version=11)
+    gated = Target("e2e_2", 2, 2, JIT_COMPILATION, info_version=10)
+    run = driver.run([newer, gated], log_level="debug")
+    for target in (newer, gated):
+        check_lifecycle(target)
+    # A version the proxy does not implement is the runtime's to answer, with its own object.
+    query = newer.records.calls("QueryInterface")
+    require(query and query[0].details == "ICorProfilerInfo11 hr=0x0 object=other", f"newer version: {query}")
+    query = gated.records.calls("QueryInterface")
+    require(query and query[0].details == "ICorProfilerInfo10 hr=0x0 object=same", f"proxy version: {query}")
+    run.require_log("TargetProfilerProxy::QueryInterface fallback to default QueryInterface, hr =0")
+
+
+def log_file(run, level):
+    require(os.path.exists(run.log_path), f"no log file at {run.log_path}")
+    require(os.path.basename(run.log_path) == f"profiler_multiplexer{run.pid}.log", "log file name")
+    for line in run.log_lines:
+        match = LOG_LINE.match(line)
+        require(match, f"log line out of pattern: {line!r}")
+        require(LEVELS.index(match.group(1)) >= LEVELS.index(level), f"line below level {level}: {line!r}")
+
+
+def log_folder(driver):
+    target = Target("e2e_1", 1, 1, JIT_COMPILATION)
+    run = driver.run([target, Target("e2e_2", 2, 2, THREADS)], log_level="TRACE")
+    log_file(run, "trace")
+    require(os.path.dirname(run.log_path) == os.path.join(driver.work, "logs"), "log folder")
+    run.require_log(f"Callback functions for e2e_1, mask: {target.mask:x}")
+    require("JITCompilationStarted" in run.log_messages("trace"), "no listing of the target's callbacks")
+
+
+def log_home(driver):
+    home = os.path.join(driver.work, "home")
+    os.makedirs(home, exist_ok=True)
+    run = driver.run([Target("e2e_1", 1, 1, JIT_COMPILATION), Target("e2e_2", 2, 2, THREADS)],
+                     log_folder=False, extra={"CORECLR_PROFILER_HOME": home}, log_level="debug")
+    log_file(run, "debug")
+    require(os.path.dirname(run.log_path) == os.path.join(home, "Tarnix", "Logs"), "log folder under the home")
+    require(run.log_messages("debug"), "no debug line at level debug")
+    require(oct(os.stat(os.path.join(home, "Tarnix")).st_mode & 0o777) == "0o777", "Tarnix folder permissions")
+
+
+def log_temp(driver):
+    temp = os.path.join(driver.work, "tmp")
+    os.makedirs(temp, exist_ok=True)
+    run = driver.run([Target("e2e_1", 1, 1, JIT_COMPILATION), Target("e2e_2", 2, 2, THREADS)],
+                     log_folder=False, extra={"TMPDIR": temp}, log_level="warn")
+    require(os.path.dirname(run.log_path) == os.path.join(temp, "Tarnix", "Logs"), "log folder under TMPDIR")
+    require(os.path.exists(run.log_path), f"no log file at {run.log_path}")
+    log_file(run, "warning")
+    require(not os.path.exists(os.path.join(temp, "Tarnix", "Logs", "testFile")), "probe file left behind")
+
+
+def exit_code(driver):
+    first = Target("e2e_1", 1, 1, JIT_COMPILATION | EXCEPTIONS)
+    second = Target("e2e_2", 2, 2, MODULE_LOADS | THREADS, 0x10, use_seteventmask2=1)
+    driver.run([first, second], exit_code=7)
+    for target in (first, second):
+        check_lifecycle(target)
+
+
+SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced, no_target,
+                                     broken_targets, failed_initialize, newer_info, log_folder, log_home,
+                                     log_temp, exit_code)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--app", required=True, help="the program's App.dll")
+    parser.add_argument("--multiplexer", required=True, help="TarnixClrProfilerMultiplexer.so")
+    parser.add_argument("--target", required=True, help="the test target library")
+    parser.add_argument("--work", required=True, help="folder for records and logs, emptied first")
+    parser.add_argument("--show", action="store_true", help="print where the results are and what they hold")
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    args = parser.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    try:
+        SCENARIOS[args.scenario](Driver(args))
+    except ScenarioFailure as failure:
+        print(f"FAILED {args.scenario}: {failure}", file=sys.stderr)
+        return 1
+    print(f"PASSED {args.scenario}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
