@@ -30,8 +30,8 @@ THREADS = 0x200
 HIGH_BASIC_GC = 0x10 << 32
 ALWAYS = -1
 
-# Which mask bits make the runtime raise each callback the workload can cause; a target may receive a
-# callback only when its own mask shares a bit with this (ALWAYS: every target receives it).
+# The mask bits that ask for each callback: a target may receive a callback only when its own mask shares
+# a bit with these (ALWAYS: every target receives it).
 CALLBACK_BITS = {
     "Initialize": ALWAYS,
     "Shutdown": ALWAYS,
@@ -86,7 +86,28 @@ CALLBACK_BITS = {
     "ExceptionCLRCatcherExecute": 0x1000000,
     "MovedReferences2": 0x20 << 32,
     "SurvivingReferences2": 0x20 << 32,
+    "ClassUnloadStarted": 0x2,
+    "ClassUnloadFinished": 0x2,
+    "FunctionUnloadStarted": 0x1,
+    "COMClassicVTableCreated": 0x2000,
+    "COMClassicVTableDestroyed": 0x2000,
+    "InitializeForAttach": ALWAYS,
+    "ProfilerAttachComplete": ALWAYS,
+    "ProfilerDetachSucceeded": ALWAYS,
+    "ReJITCompilationStarted": 0x40000,
+    "GetReJITParameters": 0x40000,
+    "ReJITCompilationFinished": 0x40000,
+    "ReJITError": 0x40000,
+    "GetAssemblyReferences": 0x1 << 32,
+    "ModuleInMemorySymbolsUpdated": 0x2 << 32,
+    "DynamicMethodJITCompilationStarted": 0x4 << 32,
+    "DynamicMethodJITCompilationFinished": 0x4 << 32,
+    "DynamicMethodUnloaded": 0x4 << 32,
 }
+for _name in ("RemotingClientInvocationStarted RemotingClientSendingMessage RemotingClientReceivingReply "
+              "RemotingClientInvocationFinished RemotingServerReceivingMessage RemotingServerInvocationStarted "
+              "RemotingServerInvocationReturned RemotingServerSendingReply").split():
+    CALLBACK_BITS[_name] = 0x400
 for _name in ("ExceptionThrown ExceptionSearchFunctionEnter ExceptionSearchFunctionLeave "
               "ExceptionSearchFilterEnter ExceptionSearchFilterLeave ExceptionSearchCatcherFound "
               "ExceptionOSHandlerEnter ExceptionOSHandlerLeave ExceptionUnwindFunctionEnter "
