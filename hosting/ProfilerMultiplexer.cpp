@@ -1,0 +1,232 @@
+#include "hosting/ProfilerMultiplexer.h"
+
+#include "hosting/TargetProfilerProxy.h"
+#include "ilchain/MetadataHelper.h"
+#include "logging/Logging.h"
+
+namespace profilermultiplexer {
+
+namespace {
+
+// Folds one target's result into the result so far: equal codes and two failures keep it, anything
+// else gives S_OK. The first returned code is taken as it is.
+HRESULT MergeResult(HRESULT result, HRESULT hr, bool first) noexcept {
+    if (first) {
+        return hr;
+    }
+    if (hr == result || (FAILED(hr) && FAILED(result))) {
+        return result;
+    }
+    return S_OK;
+}
+
+} // namespace
+
+ProfilerMultiplexer::ProfilerMultiplexer(
+    bool isCoreClr, std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> targets)
+    : _isCoreClr(isCoreClr), _targetProfilers(std::move(targets)) {}
+
+ProfilerMultiplexer::~ProfilerMultiplexer() {
+    ReleaseRuntimeInfo();
+    for (auto& target : _targetProfilers) {
+        if (ICorProfilerCallback9* callback = std::exchange(std::get<0>(target), nullptr)) {
+            NoThrowEntry([callback] { return static_cast<HRESULT>(callback->Release()); });
+        }
+    }
+}
+
+HRESULT ProfilerMultiplexer::QueryInterface(REFIID riid, void** ppvObject) {
+    const IID* const ids[] = {&IID_ICorProfilerCallback9, &IID_ICorProfilerCallback8,
+                              &IID_ICorProfilerCallback7, &IID_ICorProfilerCallback6,
+                              &IID_ICorProfilerCallback5, &IID_ICorProfilerCallback4,
+                              &IID_ICorProfilerCallback3, &IID_ICorProfilerCallback2,
+                              &IID_ICorProfilerCallback,  &IID_IUnknown};
+    if (ppvObject == nullptr) {
+        return E_POINTER;
+    }
+    for (const IID* id : ids) {
+        if (riid == *id) {
+            *ppvObject = static_cast<ICorProfilerCallback9*>(this);
+            AddRef();
+            return S_OK;
+        }
+    }
+    *ppvObject = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG ProfilerMultiplexer::AddRef() {
+    return static_cast<ULONG>(++_refCount);
+}
+
+ULONG ProfilerMultiplexer::Release() {
+    const int32_t count = --_refCount;
+    if (count <= 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT ProfilerMultiplexer::Initialize(IUnknown* pICorProfilerInfoUnk) {
+    return RuntimeEntry([&] { return InitializeTargets(pICorProfilerInfoUnk); });
+}
+
+HRESULT ProfilerMultiplexer::Shutdown() {
+    return NoThrowEntry([&] { return ShutdownTargets(); });
+}
+
+int ProfilerMultiplexer::QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk) {
+    const auto& versions = TargetProfilerProxy::s_corProfilerInfoIIDs;
+    for (std::size_t index = 0; index < versions.size(); ++index) {
+        void* info = nullptr;
+        if (SUCCEEDED(pICorProfilerInfoUnk->QueryInterface(versions[index].first, &info)) &&
+            info != nullptr) {
+            _pCorProfilerInfo.store(static_cast<ICorProfilerInfo10*>(info));
+            return static_cast<int>(index);
+        }
+    }
+    return -1;
+}
+
+HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
+    Info("ProfilerMultiplexer: Initialization started");
+    const int infoIndex = pICorProfilerInfoUnk != nullptr ? QueryRuntimeInfo(pICorProfilerInfoUnk) : -1;
+    if (infoIndex < 0) {
+        return E_FAIL;
+    }
+    const auto& [infoIid, infoName] = TargetProfilerProxy::s_corProfilerInfoIIDs[infoIndex];
+    Info("ProfilerMultiplexer::Initialize, info interface is: {}", infoName);
+    _hasEventMask2 = infoIndex <= 5; // ICorProfilerInfo5 or newer
+    ICorProfilerInfo10* info = _pCorProfilerInfo.load();
+    _metadataHelper = std::make_shared<MetadataHelper>(info);
+
+    for (auto& [callback, settings] : _targetProfilers) {
+        auto proxy = std::make_shared<TargetProfilerProxy>(std::move(settings), callback, infoIid, this);
+        if (!proxy->Initialize(info)) {
+            Error("ProfilerMultiplexer: Error initializing a profiler: {}", proxy->GetName());
+            continue;
+        }
+        _targetProfilerProxies.push_back(proxy);
+        _targetProfilerProxyInterfaces.push_back(std::move(proxy));
+    }
+
+    if (_targetProfilerProxies.empty()) {
+        Info("Profiler Multiplexer: Initialization failed, no target profiler is found or configured");
+        return CORPROF_E_PROFILER_CANCEL_ACTIVATION;
+    }
+    _isInitialized.exchange(true);
+    UpdateEventMask();
+    Info("Profiler Multiplexer: Initialization succeeded");
+    return S_OK;
+}
+
+void ProfilerMultiplexer::UpdateEventMask() {
+    if (!_isInitialized.load()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(_eventMaskLock);
+    DWORD low = 0;
+    DWORD high = 0;
+    for (const auto& proxy : _targetProfilerProxies) {
+        DWORD targetLow = 0;
+        DWORD targetHigh = 0;
+        proxy->GetCashedEventMask(targetLow, targetHigh);
+        _callbackFilter.LogNonMaskedCallbackFunctions(proxy->GetName(), targetLow, targetHigh);
+        low |= targetLow;
+        high |= targetHigh;
+    }
+    SetRuntimeEventMask(low, high);
+    _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
+}
+
+void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
+    CallsInFlight::Scope scope(_callsInFlight);
+    ICorProfilerInfo10* info = _pCorProfilerInfo.load();
+    if (info == nullptr) {
+        return;
+    }
+    if (_hasEventMask2) {
+        info->SetEventMask2(low, high);
+        return;
+    }
+    info->SetEventMask(low);
+    if (high != 0) {
+        Error("ProfilerMultiplexer::UpdateEventMask, the runtime has no SetEventMask2, high mask {:x} is not "
+              "set",
+              high);
+    }
+}
+
+std::shared_ptr<IMetadataHelper> ProfilerMultiplexer::GetMetadataHelper() const {
+    return _metadataHelper;
+}
+
+HRESULT ProfilerMultiplexer::ShutdownTargets() {
+    const HRESULT result = ForAllTargetProfilers(
+        FunctionName::Shutdown, [](ICorProfilerCallback9* target) { return target->Shutdown(); });
+    Info("Profiler Multiplexer: Shutdown");
+    // Late callbacks on other threads see null from here on; those already running get time to finish.
+    ICorProfilerInfo10* info = _pCorProfilerInfo.exchange(nullptr);
+    if (info != nullptr) {
+        _callsInFlight.WaitUntilIdle(ShutdownWaitLimit);
+        NoThrowEntry([info] { return static_cast<HRESULT>(info->Release()); });
+    }
+    return result;
+}
+
+void ProfilerMultiplexer::ReleaseRuntimeInfo() noexcept {
+    if (ICorProfilerInfo10* info = _pCorProfilerInfo.exchange(nullptr)) {
+        NoThrowEntry([info] { return static_cast<HRESULT>(info->Release()); });
+    }
+}
+
+HRESULT ProfilerMultiplexer::ForAllTargetProfilers(FunctionName function, const TargetCall& call) noexcept {
+    HRESULT result = S_OK;
+    bool called = false;
+    for (const auto& proxy : _targetProfilerProxies) {
+        DWORD low = 0;
+        DWORD high = 0;
+        proxy->GetCashedEventMask(low, high);
+        if (!_callbackFilter.IsCallbackEnabled(function, low, high) || !proxy->SupportsCallback(function)) {
+            continue;
+        }
+        try {
+            const bool trace = IsLogLevelEnabled(spdlog::level::trace);
+            if (trace) {
+                Trace("Profiler: {0} => Calling back to {1}", proxy->GetName(),
+                      _callbackFilter.GetCallbackName(function));
+            }
+            const HRESULT hr = call(proxy->GetTargetProfiler());
+            if (trace) {
+                Trace("Profiler: {0} => Result is {1} from calling {2}", proxy->GetName(), hr,
+                      _callbackFilter.GetCallbackName(function));
+            }
+            result = MergeResult(result, hr, !called);
+            called = true;
+        } catch (...) {
+            Error("Unhandled exception when calling {0} on {1}", _callbackFilter.GetCallbackName(function),
+                  proxy->GetName());
+            if (result == S_OK) {
+                result = E_FAIL;
+            }
+        }
+    }
+    return result;
+}
+
+// The plain fan-out callbacks: the same call, with the same arguments, on every target that asks for it.
+// std::ref keeps the call object on the stack: no allocation per callback.
+#define PM_FANOUT_CALLBACK(kind, name, params, args) PM_FANOUT_CALLBACK_##kind(name, params, args)
+#define PM_FANOUT_CALLBACK_CUSTOM(name, params, args)
+#define PM_FANOUT_CALLBACK_FANOUT(name, params, args)                                                        \
+    HRESULT ProfilerMultiplexer::name params {                                                               \
+        CallsInFlight::Scope scope(_callsInFlight);                                                          \
+        auto call = [&](ICorProfilerCallback9* target) { return target->name args; };                        \
+        return ForAllTargetProfilers(FunctionName::name, std::ref(call));                                    \
+    }
+PM_ALL_CORPROFILERCALLBACK_METHODS(PM_FANOUT_CALLBACK)
+#undef PM_FANOUT_CALLBACK_FANOUT
+#undef PM_FANOUT_CALLBACK_CUSTOM
+#undef PM_FANOUT_CALLBACK
+
+} // namespace profilermultiplexer

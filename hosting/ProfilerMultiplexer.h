@@ -1,0 +1,140 @@
+// The profiler that the runtime holds when several targets are in play: it starts every target behind
+// its own proxy, sets the union of their event masks on the runtime and hands every callback on to them.
+#pragma once
+
+#include "hosting/CallsInFlight.h"
+#include "hosting/IProfilerMultiplexer.h"
+#include "hosting/NoThrowEntry.h"
+#include "hosting/ProfilerCallbackFunctionFilter.h"
+#include "hosting/ProfilerSettings.h"
+#include "platform/CorProfilerCallback.h"
+#include "platform/CorProfilerInfo.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <queue>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace profilermultiplexer {
+
+class ITargetProfilerProxy;
+class RejitProcessor;
+class TargetProfilerProxy;
+
+class ProfilerMultiplexer : public IProfilerMultiplexer {
+public:
+    using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
+    using TargetCall = std::function<HRESULT(ICorProfilerCallback9*)>;
+
+    // Each entry holds one reference to its target, released by the destructor.
+    ProfilerMultiplexer(bool isCoreClr,
+                        std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> targets);
+    ProfilerMultiplexer(const ProfilerMultiplexer&) = delete;
+    ProfilerMultiplexer& operator=(const ProfilerMultiplexer&) = delete;
+
+    // IUnknown
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    // ICorProfilerCallback to ICorProfilerCallback9, in vtable order.
+#define PM_DECLARE_CALLBACK(kind, name, params, args) HRESULT name params override;
+    PM_ALL_CORPROFILERCALLBACK_METHODS(PM_DECLARE_CALLBACK)
+#undef PM_DECLARE_CALLBACK
+
+    // IProfilerMultiplexer
+    PVOID Alloc(ULONG size) override;
+    ULONG GetAllocationSize(const BYTE* block) const override;
+    void FreeAllocation(const BYTE* block) override;
+    void UpdateEventMask() override;
+    std::shared_ptr<IMetadataHelper> GetMetadataHelper() const override;
+    HRESULT RequestReJITOrRevert(ITargetProfilerProxy* requester, ULONG count, ModuleID* moduleIds,
+                                 mdMethodDef* methodIds, std::optional<DWORD> rejitFlags,
+                                 bool revert) override;
+    HRESULT GetILFunctionBodyForProxy(ITargetProfilerProxy* proxy, ModuleID moduleId, mdMethodDef methodDef,
+                                      std::shared_ptr<BYTE[]>* body, ULONG* size) override;
+    HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) override;
+    void AddPendingDeallocation(const BYTE* block) override;
+    void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
+                                    mdMethodDef methodDef) override;
+    ~ProfilerMultiplexer() override;
+
+    // Calls every target whose mask asks for the callback, in list order, and merges their results.
+    HRESULT ForAllTargetProfilers(FunctionName function, const TargetCall& call) noexcept;
+
+    // Releases every queued allocation, last first.
+    void FreePendingDeallocation();
+
+    // Gives the block's IL to the runtime, copied into the runtime's allocator.
+    HRESULT SetILFunctionBody(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
+                              mdMethodDef methodDef);
+    void ClearMethodILBlocksAfterJitCompilation(ModuleID moduleId, mdMethodDef methodDef);
+    void AssignTargetProfilersForRejit(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                       mdMethodDef methodDef, bool revert,
+                                       const std::shared_ptr<RejitProcessor>& processor);
+    bool HasProfilerRegisteredForRejit(TargetProfilerProxy* proxy) const;
+    void RestartPendingRejitRequests();
+
+    // How long Shutdown waits for callbacks still running before it releases the runtime's info object.
+    static constexpr std::chrono::milliseconds ShutdownWaitLimit{200};
+
+protected:
+    // Every runtime-facing entry runs its body through this: counted as in flight, no exception out.
+    template <class Body> HRESULT RuntimeEntry(Body&& body) noexcept {
+        CallsInFlight::Scope scope(_callsInFlight);
+        return NoThrowEntry(std::forward<Body>(body));
+    }
+
+    // The runtime's info object, null before Initialize and after Shutdown.
+    ICorProfilerInfo10* RuntimeInfo() const noexcept {
+        return _pCorProfilerInfo.load();
+    }
+
+private:
+    HRESULT InitializeTargets(IUnknown* pICorProfilerInfoUnk);
+    HRESULT ShutdownTargets();
+    // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
+    int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
+    void SetRuntimeEventMask(DWORD low, DWORD high);
+    void ReleaseRuntimeInfo() noexcept;
+
+    std::atomic<ICorProfilerInfo10*> _pCorProfilerInfo{nullptr};
+    std::atomic<int32_t> _refCount{0};
+    std::atomic<bool> _isInitialized{false};
+    bool _isCoreClr;
+    std::recursive_mutex _functionIdMapLock;
+    std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
+    ULONG _totalAllocatedBytes = 0;
+    std::map<ModuleID, std::map<mdMethodDef, FunctionID>> _functionIdMap;
+    mutable std::recursive_mutex _allocationLock;
+    std::map<const BYTE*, ULONG> _allocations;
+    std::vector<const BYTE*> _pendingDeallocations;
+    std::recursive_mutex _rejitLock;
+    std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<RejitProcessor>>> _rejitProcessors;
+    std::queue<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>>,
+               std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>>>>
+        _pendingRejitRequests;
+    std::mutex _ilCacheLock;
+    std::map<ModuleID, std::map<mdMethodDef, std::pair<std::shared_ptr<BYTE[]>, ULONG>>> _ilCache;
+    std::shared_ptr<IMetadataHelper> _metadataHelper;
+    std::vector<std::shared_ptr<TargetProfilerProxy>> _targetProfilerProxies;
+    std::vector<std::shared_ptr<ITargetProfilerProxy>> _targetProfilerProxyInterfaces;
+    ProfilerCallbackFunctionFilter _callbackFilter;
+
+    // False when the runtime answered no ICorProfilerInfo5: only the low mask word can be set then.
+    bool _hasEventMask2 = true;
+    // Serialises UpdateEventMask so that the runtime ends up holding the union of the latest masks.
+    std::mutex _eventMaskLock;
+    CallsInFlight _callsInFlight;
+};
+
+} // namespace profilermultiplexer

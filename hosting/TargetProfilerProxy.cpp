@@ -1,0 +1,197 @@
+#include "hosting/TargetProfilerProxy.h"
+
+#include "hosting/NoThrowEntry.h"
+#include "logging/Logging.h"
+
+namespace profilermultiplexer {
+
+const std::vector<std::pair<GUID, std::string>> TargetProfilerProxy::s_corProfilerInfoIIDs = {
+    {IID_ICorProfilerInfo10, "ICorProfilerInfo10"}, {IID_ICorProfilerInfo9, "ICorProfilerInfo9"},
+    {IID_ICorProfilerInfo8, "ICorProfilerInfo8"},   {IID_ICorProfilerInfo7, "ICorProfilerInfo7"},
+    {IID_ICorProfilerInfo6, "ICorProfilerInfo6"},   {IID_ICorProfilerInfo5, "ICorProfilerInfo5"},
+    {IID_ICorProfilerInfo4, "ICorProfilerInfo4"},   {IID_ICorProfilerInfo3, "ICorProfilerInfo3"},
+    {IID_ICorProfilerInfo2, "ICorProfilerInfo2"},   {IID_ICorProfilerInfo, "ICorProfilerInfo"},
+};
+
+TargetProfilerProxy::TargetProfilerProxy(ProfilerSettings&& settings, ICorProfilerCallback9* pTargetProfiler,
+                                         const GUID& corProfilerInfoIID,
+                                         IProfilerMultiplexer* pProfilerMultiplexer)
+    : _settings(std::move(settings)), _pProfilerMultiplexer(pProfilerMultiplexer),
+      _pTargetProfiler(pTargetProfiler), _name(Util::ToString(_settings.name)),
+      _metadataHelper(pProfilerMultiplexer->GetMetadataHelper()), _corProfilerInfoIID(corProfilerInfoIID),
+      _corProfilerInfoIndex(GetCorProfilerInfoInterfaceIndex(corProfilerInfoIID)) {}
+
+TargetProfilerProxy::~TargetProfilerProxy() {
+    if (_pCorProfilerInfo != nullptr) {
+        NoThrowEntry([this] { return static_cast<HRESULT>(_pCorProfilerInfo->Release()); });
+    }
+}
+
+bool TargetProfilerProxy::Initialize(IUnknown* pCorProfilerInfoUnk) {
+    if (IsLogLevelEnabled(spdlog::level::info)) {
+        Info("TargetProfilerProxy::Initialize, plCorProfilerInfo: {:p}",
+             static_cast<void*>(pCorProfilerInfoUnk));
+    }
+    _pCorProfilerInfo = static_cast<ICorProfilerInfo10*>(pCorProfilerInfoUnk);
+    if (_corProfilerInfoIndex == -1) {
+        Error("TargetProfilerProxy::Initialize, An unknown ICorProfilerInfo interface version was provided");
+        _pCorProfilerInfo = nullptr;
+        return false;
+    }
+    _pCorProfilerInfo->AddRef();
+    _lastSupportedCallback = QueryLastSupportedCallback();
+    return InitializeTarget();
+}
+
+bool TargetProfilerProxy::InitializeTarget() {
+    const HRESULT hr =
+        NoThrowEntry([this] { return _pTargetProfiler->Initialize(static_cast<ICorProfilerInfo10*>(this)); });
+    if (IsLogLevelEnabled(spdlog::level::debug)) {
+        Debug("TargetProfilerProxy::Initialize, result hr = {:x}", hr);
+    }
+    return SUCCEEDED(hr);
+}
+
+ProfilerCallbackFunctionFilter::FunctionName TargetProfilerProxy::QueryLastSupportedCallback() const {
+    using Filter = ProfilerCallbackFunctionFilter;
+    const std::pair<const IID*, FunctionName> versions[] = {
+        {&IID_ICorProfilerCallback9, Filter::LastOfCallback9},
+        {&IID_ICorProfilerCallback8, Filter::LastOfCallback8},
+        {&IID_ICorProfilerCallback7, Filter::LastOfCallback7},
+        {&IID_ICorProfilerCallback6, Filter::LastOfCallback6},
+        {&IID_ICorProfilerCallback5, Filter::LastOfCallback5},
+        {&IID_ICorProfilerCallback4, Filter::LastOfCallback4},
+        {&IID_ICorProfilerCallback3, Filter::LastOfCallback3}};
+    for (const auto& [iid, last] : versions) {
+        void* callback = nullptr;
+        const HRESULT hr = NoThrowEntry([&] { return _pTargetProfiler->QueryInterface(*iid, &callback); });
+        if (SUCCEEDED(hr) && callback != nullptr) {
+            NoThrowEntry(
+                [callback] { return static_cast<HRESULT>(static_cast<IUnknown*>(callback)->Release()); });
+            return last;
+        }
+    }
+    return Filter::LastOfCallback2;
+}
+
+HRESULT TargetProfilerProxy::QueryInterface(REFIID riid, void** ppvObject) {
+    return NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("TargetProfilerProxy::QueryInterface");
+        }
+        bool grant = riid == IID_IUnknown;
+        for (const auto& [iid, name] : s_corProfilerInfoIIDs) {
+            if (riid != iid) {
+                continue;
+            }
+            if (IsLogLevelEnabled(spdlog::level::trace)) {
+                Trace("TargetProfilerProxy::QueryInterface, asked for: {}", name);
+            }
+            grant = CheckCorProfilerInfoInterfaceAgainstCLRCapabilities(riid);
+            if (!grant) {
+                Warn("TargetProfilerProxy::QueryInterface, asked for: {}, but the hosting clr doesn't "
+                     "support it",
+                     name);
+            }
+            break;
+        }
+        if (!grant) {
+            const HRESULT hr = _pCorProfilerInfo->QueryInterface(riid, ppvObject);
+            if (IsLogLevelEnabled(spdlog::level::debug)) {
+                Debug("TargetProfilerProxy::QueryInterface fallback to default QueryInterface, hr ={:x}", hr);
+            }
+            return hr;
+        }
+        ICorProfilerInfo10* primary = this;
+        *ppvObject = primary;
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("TargetProfilerProxy::QueryInterface returned {:p}", static_cast<void*>(primary));
+        }
+        AddRef();
+        return S_OK;
+    });
+}
+
+ULONG TargetProfilerProxy::AddRef() {
+    return _pCorProfilerInfo->AddRef();
+}
+
+ULONG TargetProfilerProxy::Release() {
+    return _pCorProfilerInfo->Release();
+}
+
+HRESULT TargetProfilerProxy::GetEventMask(DWORD* pdwEvents) {
+    const DWORD low = _eventMaskLow.load(std::memory_order_relaxed);
+    if (IsLogLevelEnabled(spdlog::level::debug)) {
+        Debug("TargetProfilerProxy::GetEventMask, returning local mask: {:b}", low);
+    }
+    *pdwEvents = low;
+    return S_OK;
+}
+
+HRESULT TargetProfilerProxy::SetEventMask(DWORD dwEvents) {
+    return SetEventMask2(dwEvents, 0);
+}
+
+HRESULT TargetProfilerProxy::GetEventMask2(DWORD* pdwEventsLow, DWORD* pdwEventsHigh) {
+    GetCashedEventMask(*pdwEventsLow, *pdwEventsHigh);
+    return S_OK;
+}
+
+HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh) {
+    _eventMaskLow.store(dwEventsLow, std::memory_order_relaxed);
+    _eventMaskHigh.store(dwEventsHigh, std::memory_order_relaxed);
+    NoThrowEntry([this] {
+        _pProfilerMultiplexer->UpdateEventMask();
+        return S_OK;
+    });
+    return S_OK;
+}
+
+double TargetProfilerProxy::GetPriority() const {
+    return _settings.priority;
+}
+
+bool TargetProfilerProxy::ShouldRevertRejitCallOrder() const {
+    return _settings.revertRejitCallOrder;
+}
+
+const char* TargetProfilerProxy::GetName() const {
+    return _name.c_str();
+}
+
+ICorProfilerCallback9* TargetProfilerProxy::GetTargetProfiler() const {
+    return _pTargetProfiler;
+}
+
+int32_t TargetProfilerProxy::GetCorProfilerInfoInterfaceIndex(const GUID& iid) const {
+    for (std::size_t index = 0; index < s_corProfilerInfoIIDs.size(); ++index) {
+        if (s_corProfilerInfoIIDs[index].first == iid) {
+            return static_cast<int32_t>(index);
+        }
+    }
+    Warn("TargetProfilerProxy::GetCorProfilerInfoInterfaceIndex, can't find CorProfilerInfo interface");
+    return -1;
+}
+
+bool TargetProfilerProxy::CheckCorProfilerInfoInterfaceAgainstCLRCapabilities(const GUID& iid) const {
+    return GetCorProfilerInfoInterfaceIndex(iid) >= _corProfilerInfoIndex;
+}
+
+bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right) {
+    return left.GetPriority() < right.GetPriority();
+}
+
+// Every other info method goes to the runtime unchanged.
+#define PM_FORWARD_INFO(kind, name, params, args) PM_FORWARD_INFO_##kind(name, params, args)
+#define PM_FORWARD_INFO_OWN(name, params, args)
+#define PM_FORWARD_INFO_FORWARD(name, params, args)                                                          \
+    HRESULT TargetProfilerProxy::name params {                                                               \
+        return _pCorProfilerInfo->name args;                                                                 \
+    }
+PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_INFO)
+#undef PM_FORWARD_INFO_FORWARD
+#undef PM_FORWARD_INFO_OWN
+#undef PM_FORWARD_INFO
+
+} // namespace profilermultiplexer

@@ -1,0 +1,108 @@
+// Stands in for the runtime's info object toward one target: grants no info version newer than the
+// runtime's, keeps the target's event mask for the multiplexer, intercepts the IL and ReJIT methods and
+// forwards everything else to the runtime unchanged.
+#pragma once
+
+#include "hosting/IProfilerMultiplexer.h"
+#include "hosting/ITargetProfilerProxy.h"
+#include "hosting/ProfilerCallbackFunctionFilter.h"
+#include "hosting/ProfilerSettings.h"
+#include "platform/CorProfilerCallback.h"
+#include "platform/CorProfilerInfo.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace profilermultiplexer {
+
+class IFunctionILBlock;
+class IMetadataHelper;
+
+class TargetProfilerProxy : public ICorProfilerInfo10, public IMethodMalloc, public ITargetProfilerProxy {
+public:
+    using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
+
+    // The info versions, newest first, with their names for log lines.
+    static const std::vector<std::pair<GUID, std::string>> s_corProfilerInfoIIDs;
+
+    TargetProfilerProxy(ProfilerSettings&& settings, ICorProfilerCallback9* pTargetProfiler,
+                        const GUID& corProfilerInfoIID, IProfilerMultiplexer* pProfilerMultiplexer);
+    TargetProfilerProxy(const TargetProfilerProxy&) = delete;
+    TargetProfilerProxy& operator=(const TargetProfilerProxy&) = delete;
+
+    // Binds the runtime's info object and runs the target's Initialize with this proxy; true when the
+    // target succeeded.
+    bool Initialize(IUnknown* pCorProfilerInfoUnk);
+
+    // IUnknown, for the primary and the IMethodMalloc face alike.
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    // ICorProfilerInfo to ICorProfilerInfo10, in vtable order.
+#define PM_DECLARE_INFO(kind, name, params, args) HRESULT name params override;
+    PM_ALL_CORPROFILERINFO_METHODS(PM_DECLARE_INFO)
+#undef PM_DECLARE_INFO
+
+    // ITargetProfilerProxy and IMethodMalloc
+    double GetPriority() const override;
+    bool ShouldRevertRejitCallOrder() const override;
+    const char* GetName() const override;
+    bool HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const override;
+    std::shared_ptr<IFunctionILBlock> GetFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
+    ICorProfilerCallback9* GetTargetProfiler() const override;
+    void RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) override;
+    void RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
+    PVOID Alloc(ULONG cb) override;
+    bool SupportsCallback(FunctionName function) const noexcept final {
+        return function <= _lastSupportedCallback;
+    }
+    ~TargetProfilerProxy() override;
+
+    // The target's own mask words, low then high.
+    void GetCashedEventMask(DWORD& low, DWORD& high) const noexcept {
+        low = _eventMaskLow.load(std::memory_order_relaxed);
+        high = _eventMaskHigh.load(std::memory_order_relaxed);
+    }
+
+    // Row of the id in s_corProfilerInfoIIDs, or -1 (with a warning).
+    int32_t GetCorProfilerInfoInterfaceIndex(const GUID& iid) const;
+    // True when the runtime supports that info version.
+    bool CheckCorProfilerInfoInterfaceAgainstCLRCapabilities(const GUID& iid) const;
+
+    // Makes the target's block for the method and stores it, replacing any block there.
+    std::shared_ptr<IFunctionILBlock> CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef);
+    // The size of an IL method (header, code and data sections) read from its header.
+    static ULONG DetermineSizeFromIL(const unsigned char* pILMethod);
+
+private:
+    // The newest callback interface, ICorProfilerCallback9 down to ICorProfilerCallback2, that the target
+    // answers, as the last callback it has.
+    FunctionName QueryLastSupportedCallback() const;
+    bool InitializeTarget();
+
+    ProfilerSettings _settings;
+    IProfilerMultiplexer* _pProfilerMultiplexer;
+    ICorProfilerCallback9* _pTargetProfiler;
+    ICorProfilerInfo10* _pCorProfilerInfo = nullptr;
+    std::atomic<DWORD> _eventMaskLow{0};
+    std::atomic<DWORD> _eventMaskHigh{0};
+    mutable std::recursive_mutex _ilBlocksLock;
+    std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
+    std::string _name;
+    std::shared_ptr<IMetadataHelper> _metadataHelper;
+    GUID _corProfilerInfoIID;
+    int32_t _corProfilerInfoIndex;
+    FunctionName _lastSupportedCallback = ProfilerCallbackFunctionFilter::LastOfCallback2;
+};
+
+// Lower priority first.
+bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right);
+
+} // namespace profilermultiplexer

@@ -1,0 +1,44 @@
+// One target's IL state for one method; handed to the target as its function control during a ReJIT.
+#pragma once
+
+#include "platform/ComBase.h"
+#include "platform/CorProfilerInfo.h"
+#include "platform/CorProfilerTypes.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace profilermultiplexer {
+
+class IFunctionILBlock : public ICorProfilerFunctionControl {
+public:
+    // Fills body and size with the IL that the chain offers the block's target for (module, token).
+    using ILFetcher =
+        std::function<HRESULT(ModuleID, mdMethodDef, std::shared_ptr<unsigned char[]>*, ULONG*)>;
+
+    using ICorProfilerFunctionControl::SetILFunctionBody;
+
+    // Takes the buffer over without copying it.
+    virtual HRESULT SetILFunctionBody(ULONG size, const std::shared_ptr<unsigned char[]>& body) = 0;
+    virtual std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> GetILInstrumentedCodeMap() const = 0;
+    // Fetches the chain's IL first when the block is empty; pcbMethodSize may be null.
+    virtual HRESULT GetILFunctionBody(LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) = 0;
+    virtual std::pair<std::shared_ptr<unsigned char[]>, ULONG> GetILFunctionBody() const = 0;
+    virtual DWORD GetCodegenFlags() const = 0;
+    virtual void RequestRejit() = 0;
+    virtual bool IsRejitPending() const = 0;
+    virtual void RejitIsNoLongerPending() = 0;
+    virtual void ClearILFunctionBody() = 0;
+    virtual bool HasNonEmptyILBlock() const = 0;
+    virtual ~IFunctionILBlock() = default;
+
+    // The names are borrowed: they must outlive the block.
+    static std::shared_ptr<IFunctionILBlock> CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef,
+                                                                   const char* targetName,
+                                                                   const std::string& methodName,
+                                                                   ILFetcher getILFunctionBody);
+};
+
+} // namespace profilermultiplexer

@@ -1,0 +1,19 @@
+// Display names of methods for log text.
+#pragma once
+
+#include "platform/CorProfilerTypes.h"
+
+#include <string>
+
+namespace profilermultiplexer {
+
+class IMetadataHelper {
+public:
+    virtual ~IMetadataHelper() = default;
+
+    // "[module] Type::Method", or "(moduleId: 0x..,methodId: 0x..)" when the metadata cannot tell.
+    // The reference stays valid as long as the helper lives.
+    virtual const std::string& GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept = 0;
+};
+
+} // namespace profilermultiplexer

@@ -1,0 +1,33 @@
+// Method display names for log text, cached per module for the life of the process.
+#pragma once
+
+#include "ilchain/IMetadataHelper.h"
+#include "platform/ComPtr.h"
+#include "platform/CorProfilerInfo.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace profilermultiplexer {
+
+class ModuleInfo;
+
+class MetadataHelper : public IMetadataHelper {
+public:
+    // Keeps a counted reference to the runtime's info object.
+    explicit MetadataHelper(ICorProfilerInfo10* pCorProfilerInfo);
+    MetadataHelper(const MetadataHelper&) = delete;
+    MetadataHelper& operator=(const MetadataHelper&) = delete;
+    ~MetadataHelper() override;
+
+    const std::string& GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept override;
+
+private:
+    ComPtr<ICorProfilerInfo10> _pCorProfilerInfo;
+    std::mutex _modulesLock;
+    std::map<ModuleID, std::shared_ptr<ModuleInfo>> _modules;
+};
+
+} // namespace profilermultiplexer
