@@ -1,0 +1,40 @@
+// Shared pieces of the hosting tests: the main log as (level, message) pairs and the environment of
+// configured targets.
+#pragma once
+
+#include "LogCapture.h"
+#include "LoggingEnvironment.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace profilermultiplexer::tests {
+
+// "info: text" for every line of the main log, in order.
+std::vector<std::string> LeveledMessages(LogCapture const& capture);
+
+// The lines of the main log that begin with prefix, as LeveledMessages gives them.
+std::vector<std::string> LeveledMessagesStartingWith(LogCapture const& capture, std::string const& prefix);
+
+// Sets the variables of targets under one prefix ("CORECLR_" or "COR_"); restores the environment when
+// destroyed. Every variable a test leaves alone is unset, so the machine's environment cannot leak in.
+class TargetEnvironment {
+public:
+    explicit TargetEnvironment(std::string prefix = "CORECLR_");
+
+    void SetList(std::string const& list);
+    void Set(std::string const& name, std::string const& suffix, std::string const& value);
+    void Unset(std::string const& name, std::string const& suffix);
+    // A complete target: path, class id text and priority.
+    void SetTarget(std::string const& name, std::string const& path, std::string const& clsid,
+                   std::string const& priority);
+    void SetRaw(std::string const& variable, std::string const& value) { _environment.Set(variable, value); }
+    void UnsetRaw(std::string const& variable) { _environment.Unset(variable); }
+
+private:
+    std::string _prefix;
+    LoggingEnvironment _environment;
+};
+
+} // namespace profilermultiplexer::tests
