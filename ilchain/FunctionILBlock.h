@@ -1,0 +1,59 @@
+// One target's IL state for one method: the body it set or read from the chain, and what it set as
+// function control during a ReJIT. A block has no lock of its own; its owner's proxy lock guards it.
+#pragma once
+
+#include "ilchain/IFunctionILBlock.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace profilermultiplexer {
+
+class FunctionILBlock : public IFunctionILBlock {
+public:
+    FunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName,
+                    const std::string& methodName, ILFetcher getILFunctionBody);
+    FunctionILBlock(const FunctionILBlock&) = delete;
+    FunctionILBlock& operator=(const FunctionILBlock&) = delete;
+
+    // IUnknown: no reference counting, the shared pointers own the block.
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    // ICorProfilerFunctionControl
+    HRESULT SetCodegenFlags(DWORD flags) override;
+    HRESULT SetILFunctionBody(ULONG cbNewILMethodHeader, LPCBYTE pbNewILMethodHeader) override;
+    HRESULT SetILInstrumentedCodeMap(ULONG cILMapEntries, COR_IL_MAP* rgILMapEntries) override;
+
+    // IFunctionILBlock
+    HRESULT SetILFunctionBody(ULONG size, const std::shared_ptr<unsigned char[]>& body) override;
+    std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> GetILInstrumentedCodeMap() const override;
+    HRESULT GetILFunctionBody(LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) override;
+    std::pair<std::shared_ptr<unsigned char[]>, ULONG> GetILFunctionBody() const override;
+    DWORD GetCodegenFlags() const override;
+    void RequestRejit() override;
+    bool IsRejitPending() const override;
+    void RejitIsNoLongerPending() override;
+    void ClearILFunctionBody() override;
+    bool HasNonEmptyILBlock() const override;
+
+private:
+    // Fills the empty block with the chain's IL.
+    HRESULT FetchILFunctionBody();
+
+    const ModuleID _moduleId;
+    const mdMethodDef _methodDef;
+    const char* const _targetName;
+    const std::string& _methodName;
+    DWORD _codegenFlags = 0;
+    ULONG _ilSize = 0;
+    ULONG _ilMapCount = 0;
+    std::shared_ptr<COR_IL_MAP[]> _ilMap;
+    std::shared_ptr<unsigned char[]> _ilBody;
+    bool _isRejitPending = false;
+    const ILFetcher _getILFunctionBody;
+};
+
+} // namespace profilermultiplexer
