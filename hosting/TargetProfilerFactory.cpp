@@ -1,5 +1,6 @@
 #include "hosting/TargetProfilerFactory.h"
 
+#include "hosting/FakeComUtil.h"
 #include "logging/Logging.h"
 #include "logging/Util.h"
 
@@ -183,6 +184,48 @@ bool ComesBefore(ProfilerSettings const& a, ProfilerSettings const& b) {
     return a.priority < b.priority;
 }
 
+// Asks the new object for ICorProfilerCallback2; the object is released when it does not answer.
+HRESULT ProbeCallback2(IUnknown* object) {
+    void* probed = nullptr;
+    HRESULT hr = E_FAIL;
+    try {
+        hr = object->QueryInterface(IID_ICorProfilerCallback2, &probed);
+    } catch (...) {
+        ReleaseTargetObject(object);
+        throw;
+    }
+    if (SUCCEEDED(hr) && probed != nullptr) {
+        ReleaseTargetObject(static_cast<IUnknown*>(probed));
+        return S_OK;
+    }
+    ReleaseTargetObject(object);
+    return FAILED(hr) ? hr : E_NOINTERFACE;
+}
+
+HRESULT CreateTarget(ProfilerSettings const& settings, ICorProfilerCallback9** ppCallback) {
+    _GUID clsid{};
+    HRESULT hr = IIDFromString(settings.clsid.c_str(), &clsid);
+    if (FAILED(hr)) {
+        Error("TargetProfilerFactory::CreateProfiler, Error converting IID to string. IID: {}",
+              Util::ToString(settings.clsid));
+        return hr;
+    }
+    void* object = nullptr;
+    hr = FakeCoCreateInstanceEx(clsid, settings.path.c_str(), IID_ICorProfilerCallback2, &object, nullptr);
+    if (FAILED(hr)) {
+        Error("TargetProfilerFactory: Error in FakeCoCreateInstanceEx, hr = 0X{:x}", hr);
+        return hr;
+    }
+    if (object == nullptr) {
+        return hr;
+    }
+    hr = ProbeCallback2(static_cast<IUnknown*>(object));
+    if (SUCCEEDED(hr)) {
+        *ppCallback = static_cast<ICorProfilerCallback9*>(object);
+    }
+    return hr;
+}
+
 } // namespace
 
 std::vector<ProfilerSettings> TargetProfilerFactory::BuildProfilerSet(bool isCoreClr) {
@@ -196,6 +239,18 @@ std::vector<ProfilerSettings> TargetProfilerFactory::BuildProfilerSet(bool isCor
     }
     std::stable_sort(result.begin(), result.end(), ComesBefore);
     return result;
+}
+
+HRESULT TargetProfilerFactory::CreateProfiler(ProfilerSettings const& settings,
+                                              ICorProfilerCallback9** ppCallback) noexcept {
+    *ppCallback = nullptr;
+    try {
+        return CreateTarget(settings, ppCallback);
+    } catch (...) {
+        ErrorW(u"TargetProfilerFactory::CreateProfiler, an exception was thrown while creating {}",
+               settings.name);
+        return E_FAIL;
+    }
 }
 
 } // namespace profilermultiplexer

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hosting/ProfilerSettings.h"
+#include "platform/CorProfilerCallback.h"
 
 #include <vector>
 
@@ -11,6 +12,11 @@ class TargetProfilerFactory {
 public:
     // The configured targets, sorted by ascending priority. Throws when a value is not UTF-8.
     static std::vector<ProfilerSettings> BuildProfilerSet(bool isCoreClr);
+
+    // Creates the target's object from its library. On success *ppCallback holds the one reference its
+    // creation gave; on failure it is null and nothing of the target is kept but its loaded library.
+    static HRESULT CreateProfiler(ProfilerSettings const& settings,
+                                  ICorProfilerCallback9** ppCallback) noexcept;
 };
 
 } // namespace profilermultiplexer

@@ -1,5 +1,8 @@
 #include "HostingTestSupport.h"
 
+#include <dlfcn.h>
+#include <filesystem>
+
 namespace profilermultiplexer::tests {
 
 namespace {
@@ -63,6 +66,40 @@ void TargetEnvironment::SetTarget(std::string const& name, std::string const& pa
     Set(name, "_PROFILER_PATH", path);
     Set(name, "_PROFILER", clsid);
     Set(name, "_PRIORITY", priority);
+}
+
+std::string TargetLibrary(std::string const& name) {
+    return std::string(PM_TEST_TARGETS_DIR) + "/" + name + ".so";
+}
+
+TargetCopy::TargetCopy(std::string const& name) : _folder(LogCapture::MakeTemporaryFolder().string()) {
+    _path = _folder + "/" + name + ".so";
+    std::filesystem::copy_file(TargetLibrary(name), _path);
+}
+
+TargetCopy::~TargetCopy() {
+    std::error_code ignored;
+    std::filesystem::remove_all(_folder, ignored);
+}
+
+bool IsLoaded(std::string const& path) {
+    void* const handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == nullptr) {
+        return false;
+    }
+    dlclose(handle);
+    return true;
+}
+
+int FixtureCounter(std::string const& path, char const* counter) {
+    void* const handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == nullptr) {
+        return -1;
+    }
+    auto const read = reinterpret_cast<int (*)()>(dlsym(handle, counter));
+    int const value = read != nullptr ? read() : -1;
+    dlclose(handle);
+    return value;
 }
 
 } // namespace profilermultiplexer::tests

@@ -37,4 +37,31 @@ private:
     LoggingEnvironment _environment;
 };
 
+// The path of a built test target library, e.g. "WellBehavedTarget".
+std::string TargetLibrary(std::string const& name);
+
+// A copy of a test target library under a new temporary path, so the dynamic loader sees a library it
+// has never loaded; the copy goes away with this object (the loader keeps what it mapped).
+class TargetCopy {
+public:
+    explicit TargetCopy(std::string const& name);
+    ~TargetCopy();
+
+    TargetCopy(TargetCopy const&) = delete;
+    TargetCopy& operator=(TargetCopy const&) = delete;
+
+    std::string const& Path() const { return _path; }
+
+private:
+    std::string _folder;
+    std::string _path;
+};
+
+// Whether the dynamic loader holds the library; does not load it.
+bool IsLoaded(std::string const& path);
+
+// The value of one of the counters a loaded test target library exports ("FixtureLiveObjects",
+// "FixtureLiveFactories"); -1 when the library is not loaded.
+int FixtureCounter(std::string const& path, char const* counter);
+
 } // namespace profilermultiplexer::tests

@@ -356,4 +356,19 @@ TEST_F(BuildProfilerSetTest, ValueThatIsNotUtf8Throws) {
     EXPECT_THROW(TargetProfilerFactory::BuildProfilerSet(true), std::range_error);
 }
 
+TEST(CreateProfilerTest, ClassIdTextThatDoesNotParseLoadsNothing) {
+    LogCapture capture("trace");
+    TargetCopy copy("WellBehavedTarget");
+    ProfilerSettings const settings(u"t", Util::utf8_to_utf16(copy.Path()),
+                                    u"{8A8CC829-CCF2-49FE-BBAE-0F022228071A} ", 1.0, false);
+    ICorProfilerCallback9* callback = reinterpret_cast<ICorProfilerCallback9*>(1);
+
+    EXPECT_EQ(TargetProfilerFactory::CreateProfiler(settings, &callback), CO_E_CLASSSTRING);
+    EXPECT_EQ(callback, nullptr);
+    EXPECT_FALSE(IsLoaded(copy.Path()));
+    EXPECT_THAT(LeveledMessages(capture),
+                ElementsAre("error: TargetProfilerFactory::CreateProfiler, Error converting "
+                            "IID to string. IID: {8A8CC829-CCF2-49FE-BBAE-0F022228071A} "));
+}
+
 } // namespace
