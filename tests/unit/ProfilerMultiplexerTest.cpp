@@ -1,0 +1,286 @@
+#include "LogCapture.h"
+#include "MultiplexerHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace profilermultiplexer::tests {
+namespace {
+
+using MaskPairs = std::vector<std::pair<DWORD, DWORD>>;
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+struct InfoVersionCase {
+    int runtimeVersion;
+    const char* expectedName;
+};
+
+class InfoProbeTest : public testing::TestWithParam<InfoVersionCase> {};
+
+TEST_P(InfoProbeTest, KeepsTheNewestVersionTheRuntimeAnswers) {
+    LogCapture capture("info");
+    MultiplexerHarness harness(GetParam().runtimeVersion);
+    harness.AddTarget("A");
+    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_TRUE(
+        Contains(capture.Messages(), std::string("ProfilerMultiplexer::Initialize, info interface is: ") +
+                                         GetParam().expectedName));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, InfoProbeTest,
+    testing::Values(InfoVersionCase{10, "ICorProfilerInfo10"}, InfoVersionCase{9, "ICorProfilerInfo9"},
+                    InfoVersionCase{8, "ICorProfilerInfo8"}, InfoVersionCase{5, "ICorProfilerInfo5"},
+                    InfoVersionCase{4, "ICorProfilerInfo4"}, InfoVersionCase{1, "ICorProfilerInfo"}),
+    [](const testing::TestParamInfo<InfoVersionCase>& info) {
+        return "Info" + std::to_string(info.param.runtimeVersion);
+    });
+
+TEST(MultiplexerInitialize, FailsWithoutAnyInfoInterface) {
+    MultiplexerHarness harness(0);
+    RecordingTarget& target = harness.AddTarget("A");
+    EXPECT_EQ(harness.BuildAndInitialize(), E_FAIL);
+    EXPECT_TRUE(target.Calls().empty());
+    EXPECT_EQ(harness.runtime.RefCount(), 0u);
+}
+
+TEST(MultiplexerInitialize, SetsTheUnionOnceAfterTheLastTarget) {
+    LogCapture capture("info");
+    MultiplexerHarness harness;
+    harness.AddTarget("A", 0x4, 0x1);
+    harness.AddTarget("B", 0x20, 0x0);
+    harness.AddTarget("C", 0x0, 0x10);
+    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0x24, 0x11}}));
+    const auto messages = capture.Messages();
+    EXPECT_EQ(messages.front(), "ProfilerMultiplexer: Initialization started");
+    EXPECT_EQ(messages.back(), "Profiler Multiplexer: Initialization succeeded");
+}
+
+TEST(MultiplexerInitialize, DropsFailingAndThrowingTargetsAndTheirMasks) {
+    LogCapture capture("info");
+    MultiplexerHarness harness;
+    RecordingTarget& first = harness.AddTarget("First", 0x4);
+    harness.AddTarget("Failing", 0x8).initializeResult = E_FAIL;
+    harness.AddTarget("Throwing", 0x10).throwOnInitialize = true;
+    RecordingTarget& last = harness.AddTarget("Last", 0x2);
+    last.initializeResult = S_FALSE;
+    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0x6, 0}}));
+
+    const auto messages = capture.Messages();
+    EXPECT_TRUE(Contains(messages, "ProfilerMultiplexer: Error initializing a profiler: Failing"));
+    EXPECT_TRUE(Contains(messages, "ProfilerMultiplexer: Error initializing a profiler: Throwing"));
+    EXPECT_FALSE(Contains(messages, "ProfilerMultiplexer: Error initializing a profiler: Last"));
+
+    // Only the survivors take part, in list order.
+    harness.Multiplexer().ModuleLoadStarted(1);
+    EXPECT_EQ(first.CallNames().back(), "ModuleLoadStarted");
+    EXPECT_EQ(last.CallNames(), std::vector<std::string>{"Initialize"});
+}
+
+TEST(MultiplexerInitialize, DeclinesWhenEveryTargetFails) {
+    LogCapture capture("info");
+    MultiplexerHarness harness;
+    harness.AddTarget("A", 0x4).initializeResult = E_FAIL;
+    harness.AddTarget("B", 0x4).throwOnInitialize = true;
+    EXPECT_EQ(harness.BuildAndInitialize(), CORPROF_E_PROFILER_CANCEL_ACTIVATION);
+    EXPECT_TRUE(harness.runtime.EventMasks2().empty());
+    EXPECT_EQ(capture.Messages().back(),
+              "Profiler Multiplexer: Initialization failed, no target profiler is found or configured");
+    // The failed targets' proxies are gone, and with them their references on the runtime: what is left
+    // is the multiplexer's and the metadata helper's.
+    EXPECT_EQ(harness.runtime.RefCount(), 2u);
+}
+
+TEST(MultiplexerInitialize, RuntimeWithoutEventMask2GetsTheLowWord) {
+    MultiplexerHarness harness(4);
+    RecordingTarget& first = harness.AddTarget("A", 0x4);
+    harness.AddTarget("B", 0x8);
+    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_TRUE(harness.runtime.EventMasks2().empty());
+    EXPECT_EQ(harness.runtime.EventMasks(), std::vector<DWORD>{0xC});
+
+    // A target that calls SetEventMask2 without asking for ICorProfilerInfo5 loses its high word.
+    LogCapture capture("err");
+    static_cast<ICorProfilerInfo10*>(first.Info())->SetEventMask2(0x4, 0x10);
+    EXPECT_EQ(harness.runtime.EventMasks(), (std::vector<DWORD>{0xC, 0xC}));
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{"ProfilerMultiplexer::UpdateEventMask, the runtime has no "
+                                       "SetEventMask2, high mask 10 is not set"});
+}
+
+TEST(MultiplexerEventMask, LaterMaskChangeSetsTheNewUnion) {
+    MultiplexerHarness harness;
+    RecordingTarget& first = harness.AddTarget("A", 0x4);
+    harness.AddTarget("B", 0x8, 0x2);
+    harness.BuildAndInitialize();
+    auto* info = static_cast<ICorProfilerInfo10*>(first.Info());
+    info->SetEventMask2(0x20, 0x4);
+    info->SetEventMask(0x1);
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0xC, 0x2}, {0x28, 0x6}, {0x9, 0x2}}));
+}
+
+TEST(MultiplexerEventMask, TraceListingShowsEveryTargetAndTheUnion) {
+    MultiplexerHarness harness;
+    RecordingTarget& first = harness.AddTarget("A", 0x4);
+    harness.AddTarget("B", 0x8);
+    harness.BuildAndInitialize();
+    LogCapture capture("trace");
+    static_cast<ICorProfilerInfo10*>(first.Info())->SetEventMask(0x2);
+    std::vector<std::string> headers;
+    for (const auto& line : capture.Messages()) {
+        if (line.rfind("Callback functions for ", 0) == 0) {
+            headers.push_back(line);
+        }
+    }
+    EXPECT_EQ(headers, (std::vector<std::string>{"Callback functions for A, mask: 2",
+                                                 "Callback functions for B, mask: 8",
+                                                 "Callback functions for all, mask: a"}));
+}
+
+TEST(MultiplexerEventMask, ConcurrentChangesLeaveTheUnionOfTheLatestMasks) {
+    MultiplexerHarness harness;
+    std::vector<RecordingTarget*> targets;
+    for (int i = 0; i < 4; ++i) {
+        targets.push_back(&harness.AddTarget("T" + std::to_string(i)));
+    }
+    harness.BuildAndInitialize();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([target = targets[i], i] {
+            auto* info = static_cast<ICorProfilerInfo10*>(target->Info());
+            for (DWORD round = 0; round < 200; ++round) {
+                info->SetEventMask2(round << 8 | 1u << i, 0);
+            }
+            info->SetEventMask2(1u << i, 1u << i);
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(harness.runtime.EventMasks2().back(), std::make_pair(DWORD{0xF}, DWORD{0xF}));
+}
+
+struct QueryCase {
+    const char* name;
+    const IID* iid;
+    bool granted;
+};
+
+class MultiplexerQueryInterface : public testing::TestWithParam<QueryCase> {};
+
+TEST_P(MultiplexerQueryInterface, AnswersTheCallbackInterfacesAndIUnknown) {
+    auto* multiplexer = new ProfilerMultiplexer(true, {});
+    void* out = reinterpret_cast<void*>(0x1);
+    const HRESULT hr = multiplexer->QueryInterface(*GetParam().iid, &out);
+    if (GetParam().granted) {
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_EQ(out, static_cast<ICorProfilerCallback9*>(multiplexer));
+        EXPECT_EQ(multiplexer->AddRef(), 2u);
+        multiplexer->Release();
+        multiplexer->Release();
+    } else {
+        EXPECT_EQ(hr, E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+        multiplexer->AddRef();
+        multiplexer->Release();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, MultiplexerQueryInterface,
+                         testing::Values(QueryCase{"Callback9", &IID_ICorProfilerCallback9, true},
+                                         QueryCase{"Callback8", &IID_ICorProfilerCallback8, true},
+                                         QueryCase{"Callback7", &IID_ICorProfilerCallback7, true},
+                                         QueryCase{"Callback6", &IID_ICorProfilerCallback6, true},
+                                         QueryCase{"Callback5", &IID_ICorProfilerCallback5, true},
+                                         QueryCase{"Callback4", &IID_ICorProfilerCallback4, true},
+                                         QueryCase{"Callback3", &IID_ICorProfilerCallback3, true},
+                                         QueryCase{"Callback2", &IID_ICorProfilerCallback2, true},
+                                         QueryCase{"Callback", &IID_ICorProfilerCallback, true},
+                                         QueryCase{"IUnknown", &IID_IUnknown, true},
+                                         QueryCase{"ClassFactory", &IID_IClassFactory, false},
+                                         QueryCase{"Info10", &IID_ICorProfilerInfo10, false}),
+                         [](const testing::TestParamInfo<QueryCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(MultiplexerShutdown, ReturnsTheMergedResultAndReleasesTheRuntime) {
+    LogCapture capture("info");
+    MultiplexerHarness harness;
+    harness.AddTarget("A").result = E_FAIL;
+    harness.AddTarget("B").result = E_NOTIMPL;
+    harness.BuildAndInitialize();
+    const ULONG othersReferences = 3; // two proxies and the metadata helper
+    EXPECT_EQ(harness.runtime.RefCount(), 1 + othersReferences);
+    EXPECT_EQ(harness.Multiplexer().Shutdown(), E_FAIL);
+    EXPECT_EQ(harness.runtime.RefCount(), othersReferences);
+    EXPECT_EQ(capture.Messages().back(), "Profiler Multiplexer: Shutdown");
+}
+
+TEST(MultiplexerShutdown, LateCallbacksStillReachTheTargetsWithoutTheRuntime) {
+    MultiplexerHarness harness;
+    RecordingTarget& target = harness.AddTarget("A", COR_PRF_MONITOR_THREADS);
+    harness.BuildAndInitialize();
+    harness.Multiplexer().Shutdown();
+    EXPECT_EQ(harness.Multiplexer().ThreadCreated(4), S_OK);
+    EXPECT_EQ(target.CallNames().back(), "ThreadCreated");
+    // A mask change after Shutdown no longer reaches the runtime.
+    static_cast<ICorProfilerInfo10*>(target.Info())->SetEventMask(0x4);
+    EXPECT_EQ(harness.runtime.EventMasks2().size(), 1u);
+}
+
+TEST(MultiplexerShutdown, WaitsForCallbacksInFlightOnlyBriefly) {
+    MultiplexerHarness harness;
+    RecordingTarget& target = harness.AddTarget("A", COR_PRF_MONITOR_THREADS);
+    harness.BuildAndInitialize();
+    std::atomic<bool> stop{false};
+    std::thread caller([&] {
+        while (!stop) {
+            harness.Multiplexer().ThreadCreated(1);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(harness.Multiplexer().Shutdown(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    stop = true;
+    caller.join();
+    EXPECT_FALSE(target.Calls().empty());
+}
+
+TEST(MultiplexerLifetime, DestructorReleasesTheRuntimeAndEveryTarget) {
+    bool firstDestroyed = false;
+    bool secondDestroyed = false;
+    MultiplexerHarness harness;
+    harness.AddTarget("A").destroyed = &firstDestroyed;
+    harness.AddTarget("B").destroyed = &secondDestroyed;
+    harness.AddTarget("C").initializeResult = E_FAIL;
+    harness.BuildAndInitialize();
+    harness.Destroy();
+    EXPECT_TRUE(firstDestroyed);
+    EXPECT_TRUE(secondDestroyed);
+    EXPECT_EQ(harness.runtime.RefCount(), 0u);
+}
+
+TEST(MultiplexerLifetime, UninitializedMultiplexerReleasesItsTargets) {
+    bool destroyed = false;
+    auto* target = new RecordingTarget;
+    target->destroyed = &destroyed;
+    std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> targets;
+    targets.emplace_back(target, ProfilerSettings(u"A", u"/a.so", u"{}", 1.0, false));
+    auto* multiplexer = new ProfilerMultiplexer(false, std::move(targets));
+    multiplexer->AddRef();
+    multiplexer->Release();
+    EXPECT_TRUE(destroyed);
+}
+
+} // namespace
+} // namespace profilermultiplexer::tests
