@@ -33,6 +33,7 @@ ProfilerMultiplexer::~ProfilerMultiplexer() {
             NoThrowEntry([callback] { return static_cast<HRESULT>(callback->Release()); });
         }
     }
+    ReleaseAllAllocations();
 }
 
 HRESULT ProfilerMultiplexer::QueryInterface(REFIID riid, void** ppvObject) {

@@ -106,6 +106,8 @@ private:
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
     void SetRuntimeEventMask(DWORD low, DWORD high);
     void ReleaseRuntimeInfo() noexcept;
+    // Releases every allocation still recorded, queued or not.
+    void ReleaseAllAllocations() noexcept;
 
     std::atomic<ICorProfilerInfo10*> _pCorProfilerInfo{nullptr};
     std::atomic<int32_t> _refCount{0};

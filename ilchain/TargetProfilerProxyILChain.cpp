@@ -30,7 +30,15 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
 }
 
 HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) {
-    return _pCorProfilerInfo->GetILFunctionBodyAllocator(moduleId, ppMalloc);
+    if (IsLogLevelEnabled(spdlog::level::debug)) {
+        Debug("GetILFunctionBodyAllocator was called for module id: {:x}", moduleId);
+    }
+    if (ppMalloc == nullptr) {
+        return E_INVALIDARG;
+    }
+    *ppMalloc = this;
+    AddRef();
+    return S_OK;
 }
 
 HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef methodid,

@@ -1,0 +1,94 @@
+// A target profiler that works on IL through the info object it was given: it asks for JIT events and
+// runs a chosen action in JITCompilationStarted; the helpers read and rewrite IL the way real targets do.
+#pragma once
+
+#include "CorProfilerInfo.h"
+#include "NullProfilerCallback.h"
+
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace profilermultiplexer::tests {
+
+class ILTarget : public NullProfilerCallback {
+public:
+    using JitAction = std::function<HRESULT(ILTarget&, FunctionID)>;
+
+    struct ILRead {
+        HRESULT hr;
+        LPCBYTE header;
+        ULONG size;
+    };
+
+    JitAction onJitStarted;
+    HRESULT jitFinishedResult = S_OK;
+
+    HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override {
+        void* info = nullptr;
+        if (FAILED(pICorProfilerInfoUnk->QueryInterface(IID_ICorProfilerInfo10, &info))) {
+            return E_FAIL;
+        }
+        _info = static_cast<ICorProfilerInfo10*>(info);
+        _info->Release();
+        return _info->SetEventMask2(COR_PRF_MONITOR_JIT_COMPILATION, 0);
+    }
+
+    HRESULT JITCompilationStarted(FunctionID functionId, BOOL /*fIsSafeToBlock*/) override {
+        Record(functionId);
+        return onJitStarted ? onJitStarted(*this, functionId) : S_OK;
+    }
+
+    HRESULT JITCompilationFinished(FunctionID functionId, HRESULT /*hrStatus*/,
+                                   BOOL /*fIsSafeToBlock*/) override {
+        Record(functionId);
+        return jitFinishedResult;
+    }
+
+    ICorProfilerInfo10& Info() const { return *_info; }
+
+    ILRead ReadIL(ModuleID moduleId, mdMethodDef methodDef) const {
+        ILRead read{E_FAIL, nullptr, 0};
+        read.hr = _info->GetILFunctionBody(moduleId, methodDef, &read.header, &read.size);
+        return read;
+    }
+
+    // New IL in memory from the info object's allocator, then set; allocation receives that memory.
+    HRESULT WriteIL(ModuleID moduleId, mdMethodDef methodDef, const std::vector<BYTE>& il,
+                    LPCBYTE* allocation = nullptr) const {
+        IMethodMalloc* malloc = nullptr;
+        HRESULT hr = _info->GetILFunctionBodyAllocator(moduleId, &malloc);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        auto* memory = static_cast<BYTE*>(malloc->Alloc(static_cast<ULONG>(il.size())));
+        malloc->Release();
+        if (memory == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        std::memcpy(memory, il.data(), il.size());
+        if (allocation != nullptr) {
+            *allocation = memory;
+        }
+        return _info->SetILFunctionBody(moduleId, methodDef, memory);
+    }
+
+    // The function ids of the JIT callbacks received, in order.
+    std::vector<FunctionID> JitCalls() const {
+        std::lock_guard<std::mutex> lock(_lock);
+        return _jitCalls;
+    }
+
+private:
+    void Record(FunctionID functionId) {
+        std::lock_guard<std::mutex> lock(_lock);
+        _jitCalls.push_back(functionId);
+    }
+
+    ICorProfilerInfo10* _info = nullptr;
+    mutable std::mutex _lock;
+    std::vector<FunctionID> _jitCalls;
+};
+
+} // namespace profilermultiplexer::tests
