@@ -1,0 +1,337 @@
+#include "hosting/TargetProfilerProxy.h"
+#include "DistinctArgs.h"
+#include "FakeRuntimeInfo.h"
+#include "LogCapture.h"
+#include "RecordingTarget.h"
+#include "hosting/ProfilerMultiplexer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace profilermultiplexer::tests {
+namespace {
+
+using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
+
+const IID& InfoIid(int version) {
+    return TargetProfilerProxy::s_corProfilerInfoIIDs[10 - version].first;
+}
+
+// A proxy over a target and a runtime info object, bound to an uninitialised multiplexer.
+class ProxyFixture {
+public:
+    explicit ProxyFixture(ICorProfilerInfo10* runtime, int proxyVersion = 10, double priority = 1.0,
+                          bool revertRejitCallOrder = false, const IID* infoIid = nullptr)
+        : _runtime(runtime), _multiplexer(new ProfilerMultiplexer(true, {})), target(new RecordingTarget) {
+        _multiplexer->AddRef();
+        proxy = std::make_shared<TargetProfilerProxy>(
+            ProfilerSettings(u"Target", u"/t.so", u"{}", priority, revertRejitCallOrder), target,
+            infoIid != nullptr ? *infoIid : InfoIid(proxyVersion), _multiplexer);
+    }
+    ~ProxyFixture() {
+        proxy.reset();
+        _multiplexer->Release();
+        target->Release();
+    }
+
+    bool Initialize() { return proxy->Initialize(_runtime); }
+    ICorProfilerInfo10* Info() { return proxy.get(); }
+
+    std::shared_ptr<TargetProfilerProxy> proxy;
+
+private:
+    ICorProfilerInfo10* _runtime;
+    ProfilerMultiplexer* _multiplexer;
+
+public:
+    RecordingTarget* target;
+};
+
+// (the version the runtime answered the multiplexer, the version the target asks for)
+class VersionGateTest : public testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(VersionGateTest, GrantsNoVersionNewerThanTheRuntimes) {
+    const auto [proxyVersion, askedVersion] = GetParam();
+    FakeRuntimeInfo runtime(10);
+    ProxyFixture fixture(&runtime, proxyVersion);
+    ASSERT_TRUE(fixture.Initialize());
+    const ULONG before = runtime.RefCount();
+    void* out = nullptr;
+    EXPECT_EQ(fixture.proxy->QueryInterface(InfoIid(askedVersion), &out), S_OK);
+    // A refused version goes to the runtime, which grants its own object.
+    void* expected = askedVersion <= proxyVersion ? static_cast<ICorProfilerInfo10*>(fixture.proxy.get())
+                                                  : static_cast<ICorProfilerInfo10*>(&runtime);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(runtime.RefCount(), before + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllVersions, VersionGateTest,
+                         testing::Combine(testing::Range(1, 11), testing::Range(1, 11)),
+                         [](const testing::TestParamInfo<std::tuple<int, int>>& info) {
+                             return "Runtime" + std::to_string(std::get<0>(info.param)) + "Asked" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+TEST(ProxyQueryInterface, NewerVersionIsLoggedAndLeftToTheRuntime) {
+    FakeRuntimeInfo runtime(8);
+    ProxyFixture fixture(&runtime, 8);
+    fixture.Initialize();
+    LogCapture capture("warn");
+    void* out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(fixture.proxy->QueryInterface(IID_ICorProfilerInfo10, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{
+                  "TargetProfilerProxy::QueryInterface, asked for: ICorProfilerInfo10, but the "
+                  "hosting clr doesn't support it"});
+}
+
+TEST(ProxyQueryInterface, IUnknownThroughEitherFaceIsThePrimaryFace) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.Initialize();
+    IMethodMalloc* malloc = fixture.proxy.get();
+    void* out = nullptr;
+    EXPECT_EQ(malloc->QueryInterface(IID_IUnknown, &out), S_OK);
+    EXPECT_EQ(out, fixture.Info());
+}
+
+TEST(ProxyQueryInterface, OtherIdsGoToTheRuntimeWithoutWarning) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.Initialize();
+    LogCapture capture("warn");
+    void* out = nullptr;
+    EXPECT_EQ(fixture.proxy->QueryInterface(IID_IMethodMalloc, &out), E_NOINTERFACE);
+    EXPECT_EQ(fixture.proxy->QueryInterface(IID_IClassFactory, &out), E_NOINTERFACE);
+    EXPECT_TRUE(capture.Messages().empty());
+}
+
+TEST(ProxyReferences, CountOnTheRuntimeAndNeverDestroyTheProxy) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.Initialize();
+    const ULONG held = runtime.RefCount();
+    EXPECT_EQ(fixture.Info()->AddRef(), held + 1);
+    EXPECT_EQ(static_cast<IMethodMalloc*>(fixture.proxy.get())->Release(), held);
+    fixture.Info()->Release();
+    EXPECT_STREQ(fixture.proxy->GetName(), "Target");
+}
+
+TEST(ProxyLifetime, DestructorReleasesTheRuntimeReferenceOfInitialize) {
+    FakeRuntimeInfo runtime;
+    {
+        ProxyFixture fixture(&runtime);
+        fixture.Initialize();
+        EXPECT_EQ(runtime.RefCount(), 1u);
+    }
+    EXPECT_EQ(runtime.RefCount(), 0u);
+}
+
+TEST(ProxyMasks, CacheTheTargetsOwnMask) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.Initialize();
+    ICorProfilerInfo10* info = fixture.Info();
+    DWORD low = 1;
+    DWORD high = 1;
+    EXPECT_EQ(info->GetEventMask2(&low, &high), S_OK);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(DWORD{0}, DWORD{0}));
+
+    EXPECT_EQ(info->SetEventMask2(0xA0, 0xB), S_OK);
+    info->GetEventMask2(&low, &high);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(DWORD{0xA0}, DWORD{0xB}));
+    EXPECT_EQ(info->GetEventMask(&low), S_OK);
+    EXPECT_EQ(low, 0xA0u);
+
+    EXPECT_EQ(info->SetEventMask(0x4), S_OK);
+    fixture.proxy->GetCashedEventMask(low, high);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(DWORD{0x4}, DWORD{0}));
+    // The runtime never sees one target's mask.
+    EXPECT_TRUE(runtime.EventMasks2().empty());
+    EXPECT_TRUE(runtime.EventMasks().empty());
+}
+
+TEST(ProxyAccessors, ReportTheSettings) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime, 10, 2.5, true);
+    EXPECT_STREQ(fixture.proxy->GetName(), "Target");
+    EXPECT_EQ(fixture.proxy->GetPriority(), 2.5);
+    EXPECT_TRUE(fixture.proxy->ShouldRevertRejitCallOrder());
+    EXPECT_EQ(fixture.proxy->GetTargetProfiler(), fixture.target);
+}
+
+struct OrderCase {
+    double first;
+    double second;
+    bool firstLess;
+    bool secondLess;
+};
+
+class ProxyOrder : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(ProxyOrder, ComparesPriorities) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture first(&runtime, 10, GetParam().first);
+    ProxyFixture second(&runtime, 10, GetParam().second);
+    EXPECT_EQ(*first.proxy < *second.proxy, GetParam().firstLess);
+    EXPECT_EQ(*second.proxy < *first.proxy, GetParam().secondLess);
+}
+
+INSTANTIATE_TEST_SUITE_P(Priorities, ProxyOrder,
+                         testing::Values(OrderCase{1.0, 2.0, true, false}, OrderCase{2.0, 2.0, false, false},
+                                         OrderCase{-1.0, 0.5, true, false},
+                                         OrderCase{std::nan(""), 1.0, false, false}));
+
+TEST(ProxyVersionLookup, FindsTableRowsAndWarnsOtherwise) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    LogCapture capture("warn");
+    EXPECT_EQ(fixture.proxy->GetCorProfilerInfoInterfaceIndex(IID_ICorProfilerInfo), 9);
+    EXPECT_EQ(fixture.proxy->GetCorProfilerInfoInterfaceIndex(IID_ICorProfilerInfo10), 0);
+    EXPECT_EQ(fixture.proxy->GetCorProfilerInfoInterfaceIndex(IID_IUnknown), -1);
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{"TargetProfilerProxy::GetCorProfilerInfoInterfaceIndex, "
+                                       "can't find CorProfilerInfo interface"});
+}
+
+struct InitializeCase {
+    const char* name;
+    HRESULT targetResult;
+    bool targetThrows;
+    bool expected;
+};
+
+class ProxyInitialize : public testing::TestWithParam<InitializeCase> {};
+
+TEST_P(ProxyInitialize, SucceedsWhenTheTargetDoes) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.target->initializeResult = GetParam().targetResult;
+    fixture.target->throwOnInitialize = GetParam().targetThrows;
+    EXPECT_EQ(fixture.Initialize(), GetParam().expected);
+    EXPECT_EQ(fixture.target->Info(), static_cast<IUnknown*>(fixture.Info()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, ProxyInitialize,
+                         testing::Values(InitializeCase{"Ok", S_OK, false, true},
+                                         InitializeCase{"SFalse", S_FALSE, false, true},
+                                         InitializeCase{"Fail", E_FAIL, false, false},
+                                         InitializeCase{"Throws", S_OK, true, false}),
+                         [](const testing::TestParamInfo<InitializeCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(ProxyInitialize, UnknownInfoVersionNeverReachesTheTarget) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime, 10, 1.0, false, &IID_IUnknown);
+    LogCapture capture("err");
+    EXPECT_FALSE(fixture.Initialize());
+    EXPECT_TRUE(fixture.target->Calls().empty());
+    EXPECT_EQ(runtime.RefCount(), 0u);
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{"TargetProfilerProxy::Initialize, An unknown "
+                                       "ICorProfilerInfo interface version was provided"});
+}
+
+struct CallbackLimitCase {
+    int newestInterface;
+    FunctionName last;
+};
+
+class ProxyCallbackLimit : public testing::TestWithParam<CallbackLimitCase> {};
+
+TEST_P(ProxyCallbackLimit, SupportsCallbacksUpToTheNewestInterface) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.target->newestInterface = GetParam().newestInterface;
+    fixture.Initialize();
+    const ITargetProfilerProxy& proxy = *fixture.proxy;
+    EXPECT_TRUE(proxy.SupportsCallback(FunctionName::Initialize));
+    EXPECT_TRUE(proxy.SupportsCallback(GetParam().last));
+    if (GetParam().last != FunctionName::DynamicMethodUnloaded) {
+        EXPECT_FALSE(
+            proxy.SupportsCallback(static_cast<FunctionName>(static_cast<int>(GetParam().last) + 1)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, ProxyCallbackLimit,
+    testing::Values(CallbackLimitCase{1, FunctionName::HandleDestroyed},
+                    CallbackLimitCase{2, FunctionName::HandleDestroyed},
+                    CallbackLimitCase{3, FunctionName::ProfilerDetachSucceeded},
+                    CallbackLimitCase{4, FunctionName::SurvivingReferences2},
+                    CallbackLimitCase{5, FunctionName::ConditionalWeakTableElementReferences},
+                    CallbackLimitCase{6, FunctionName::GetAssemblyReferences},
+                    CallbackLimitCase{7, FunctionName::ModuleInMemorySymbolsUpdated},
+                    CallbackLimitCase{8, FunctionName::DynamicMethodJITCompilationFinished},
+                    CallbackLimitCase{9, FunctionName::DynamicMethodUnloaded}),
+    [](const testing::TestParamInfo<CallbackLimitCase>& info) {
+        return "Callback" + std::to_string(info.param.newestInterface);
+    });
+
+// A runtime that records every forwarded call and answers each method with its own code.
+class RecordingRuntimeInfo : public NullCorProfilerInfo {
+public:
+    static HRESULT CodeOf(const char* name) {
+        return static_cast<HRESULT>(std::hash<std::string>{}(name)&0x7FFFFFF) | 0x100;
+    }
+    std::vector<RecordedCall> calls;
+
+#define PM_RECORD_INFO(kind, name, params, args) PM_RECORD_INFO_##kind(name, params, args)
+#define PM_RECORD_INFO_OWN(name, params, args)
+#define PM_RECORD_INFO_FORWARD(name, params, args)                                                           \
+    HRESULT name params override {                                                                           \
+        calls.push_back({#name, ArgsBits args});                                                             \
+        return CodeOf(#name);                                                                                \
+    }
+    PM_ALL_CORPROFILERINFO_METHODS(PM_RECORD_INFO)
+#undef PM_RECORD_INFO_FORWARD
+#undef PM_RECORD_INFO_OWN
+#undef PM_RECORD_INFO
+};
+
+struct ForwardEntry {
+    const char* name;
+    std::pair<HRESULT, std::vector<uint64_t>> (*call)(ICorProfilerInfo10* info, uint64_t seed);
+};
+
+#define PM_FORWARD_ENTRY(kind, name, params, args) PM_FORWARD_ENTRY_##kind(name)
+#define PM_FORWARD_ENTRY_OWN(name)
+#define PM_FORWARD_ENTRY_FORWARD(name)                                                                       \
+    ForwardEntry{#name, [](ICorProfilerInfo10* info, uint64_t seed) {                                        \
+                     return CallWithDistinctArgs(info, &ICorProfilerInfo10::name, seed);                     \
+                 }},
+const ForwardEntry ForwardEntries[] = {PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_ENTRY)};
+#undef PM_FORWARD_ENTRY_FORWARD
+#undef PM_FORWARD_ENTRY_OWN
+#undef PM_FORWARD_ENTRY
+
+TEST(ProxyForwards, ThereAre86) {
+    EXPECT_EQ(std::size(ForwardEntries), 86u);
+}
+
+class ProxyForward : public testing::TestWithParam<ForwardEntry> {};
+
+TEST_P(ProxyForward, ReachesTheSameRuntimeMethodWithTheSameArguments) {
+    RecordingRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    ASSERT_TRUE(fixture.Initialize());
+    const auto [hr, args] = GetParam().call(fixture.Info(), 5);
+    EXPECT_EQ(hr, RecordingRuntimeInfo::CodeOf(GetParam().name));
+    EXPECT_EQ(runtime.calls, (std::vector<RecordedCall>{{GetParam().name, args}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllForwards, ProxyForward, testing::ValuesIn(ForwardEntries),
+                         [](const testing::TestParamInfo<ForwardEntry>& info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace
+} // namespace profilermultiplexer::tests
