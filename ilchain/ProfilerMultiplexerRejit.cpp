@@ -1,49 +1,336 @@
-// ReJIT coordination of ProfilerMultiplexer: the runtime's ReJIT callbacks and the targets' requests.
-// TEMPORARY: answers S_OK and does nothing until ReJIT coordination lands.
+// ReJIT coordination of ProfilerMultiplexer: the targets' ReJIT and revert requests, the waiting list and
+// the runtime's ReJIT callbacks, each handed to the method's RejitProcessor.
 #include "hosting/ProfilerMultiplexer.h"
 
 #include "hosting/TargetProfilerProxy.h"
+#include "ilchain/IMetadataHelper.h"
+#include "ilchain/RejitProcessor.h"
+#include "logging/Logging.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
 namespace profilermultiplexer {
 
-HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID /*moduleId*/, mdMethodDef /*methodId*/,
-                                                ICorProfilerFunctionControl* /*pFunctionControl*/) {
+namespace {
+
+using RejitProcessorMap = std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<RejitProcessor>>>;
+
+// The method's processor, or an empty pointer; adds no entry.
+std::shared_ptr<RejitProcessor> FindRejitProcessor(const RejitProcessorMap& processors, ModuleID moduleId,
+                                                   mdMethodDef methodDef) {
+    const auto module = processors.find(moduleId);
+    if (module == processors.end()) {
+        return {};
+    }
+    const auto method = module->second.find(methodDef);
+    return method == module->second.end() ? nullptr : method->second;
+}
+
+HRESULT GetFunctionModuleAndToken(ICorProfilerInfo10* info, FunctionID functionId, ModuleID& moduleId,
+                                  mdMethodDef& methodDef) {
+    if (info == nullptr) {
+        return E_FAIL;
+    }
+    ClassID classId = 0;
+    return info->GetFunctionInfo(functionId, &classId, &moduleId, &methodDef);
+}
+
+// Marks the processor Completed when the scope ends, however it ends.
+class CompletedOnExit {
+public:
+    explicit CompletedOnExit(RejitProcessor* processor) : _processor(processor) {}
+    CompletedOnExit(const CompletedOnExit&) = delete;
+    CompletedOnExit& operator=(const CompletedOnExit&) = delete;
+    ~CompletedOnExit() {
+        if (_processor != nullptr) {
+            _processor->SetState(RejitProcessor::State::Completed);
+        }
+    }
+
+private:
+    RejitProcessor* _processor;
+};
+
+bool IsDebugEnabled() noexcept {
+    return IsLogLevelEnabled(spdlog::level::debug);
+}
+
+// Passes a queued request to the runtime as it was made; a failure is only logged.
+HRESULT ReplayRejitRequest(ICorProfilerInfo10* info, IMetadataHelper& names, ModuleID moduleId,
+                           mdMethodDef methodDef, std::optional<DWORD> rejitFlags) {
+    if (info == nullptr) {
+        return E_FAIL;
+    }
+    if (rejitFlags) {
+        const HRESULT hr = info->RequestReJITWithInliners(*rejitFlags, 1, &moduleId, &methodDef);
+        if (IsDebugEnabled()) {
+            Debug("ProfilerMultiplexer::RestartPendingRejitRequests, RequestReJITWithInliners for {} with "
+                  "dwRejitFlags: {:d} return hr={:x}",
+                  names.GetMethodName(moduleId, methodDef), *rejitFlags, hr);
+        }
+        return hr;
+    }
+    const HRESULT hr = info->RequestReJIT(1, &moduleId, &methodDef);
+    if (IsDebugEnabled()) {
+        Debug("ProfilerMultiplexer::RestartPendingRejitRequests, RequestReJITOrRevert for {} return hr={:x}",
+              names.GetMethodName(moduleId, methodDef), hr);
+    }
+    return hr;
+}
+
+} // namespace
+
+HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
+                                                ICorProfilerFunctionControl* pFunctionControl) {
+    CallsInFlight::Scope scope(_callsInFlight);
+    NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::GetReJITParameters for {}",
+                  _metadataHelper->GetMethodName(moduleId, methodId));
+        }
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+        if (!processor) {
+            Error("ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for {}",
+                  _metadataHelper->GetMethodName(moduleId, methodId));
+            return S_OK;
+        }
+        FunctionID functionId = 0;
+        {
+            std::lock_guard<std::recursive_mutex> idLock(_functionIdMapLock);
+            functionId = _functionIdMap[moduleId][methodId];
+        }
+        return processor->GetReJITParameters(pFunctionControl, functionId);
+    });
+    RestartPendingRejitRequests();
     return S_OK;
 }
 
-HRESULT ProfilerMultiplexer::ReJITCompilationStarted(FunctionID /*functionId*/, ReJITID /*rejitId*/,
-                                                     BOOL /*fIsSafeToBlock*/) {
-    return S_OK;
+HRESULT ProfilerMultiplexer::ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId,
+                                                     BOOL fIsSafeToBlock) {
+    return RuntimeEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::ReJITCompilationStarted, with functionId {:x}", functionId);
+        }
+        ModuleID moduleId = 0;
+        mdMethodDef methodDef = 0;
+        const HRESULT hr = GetFunctionModuleAndToken(RuntimeInfo(), functionId, moduleId, methodDef);
+        if (FAILED(hr)) {
+            Error("ProfilerMultiplexer::ReJITCompilationStarted, GetFunctionInfo, hr = {:x}", hr);
+            return E_FAIL;
+        }
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        if (!processor) {
+            Error("ProfilerMultiplexer::ReJITCompilationStarted, cant find the RejitProcessor object for {}",
+                  _metadataHelper->GetMethodName(moduleId, methodDef));
+            return E_FAIL;
+        }
+        return processor->ReJITCompilationStarted(functionId, rejitId, fIsSafeToBlock);
+    });
 }
 
-HRESULT ProfilerMultiplexer::ReJITCompilationFinished(FunctionID /*functionId*/, ReJITID /*rejitId*/,
-                                                      HRESULT /*hrStatus*/, BOOL /*fIsSafeToBlock*/) {
-    return S_OK;
+HRESULT ProfilerMultiplexer::ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId,
+                                                      HRESULT hrStatus, BOOL fIsSafeToBlock) {
+    return RuntimeEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::ReJITCompilationFinished, with functionId {:x}", functionId);
+        }
+        ModuleID moduleId = 0;
+        mdMethodDef methodDef = 0;
+        const HRESULT hr = GetFunctionModuleAndToken(RuntimeInfo(), functionId, moduleId, methodDef);
+        if (FAILED(hr)) {
+            Error("ProfilerMultiplexer::ReJITCompilationFinished, GetFunctionInfo, hr = {:x}", hr);
+            return E_FAIL;
+        }
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        if (!processor) {
+            Error("ProfilerMultiplexer::ReJITCompilationFinished, cant find the RejitProcessor object for {}",
+                  _metadataHelper->GetMethodName(moduleId, methodDef));
+            return E_FAIL;
+        }
+        CompletedOnExit completed(processor.get());
+        return processor->ReJITCompilationFinished(functionId, rejitId, hrStatus, fIsSafeToBlock);
+    });
 }
 
-HRESULT ProfilerMultiplexer::ReJITError(ModuleID /*moduleId*/, mdMethodDef /*methodId*/,
-                                        FunctionID /*functionId*/, HRESULT /*hrStatus*/) {
-    return S_OK;
+HRESULT ProfilerMultiplexer::ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID functionId,
+                                        HRESULT hrStatus) {
+    CallsInFlight::Scope scope(_callsInFlight);
+    const HRESULT result = NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("calls to ProfilerMultiplexer::ReJITError, for function: {} and hrStatus: 0x{:x}",
+                  _metadataHelper->GetMethodName(moduleId, methodId), hrStatus);
+        }
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+        if (!processor) {
+            Error("ProfilerMultiplexer::ReJITError, cant find the RejitProcessor object for {}",
+                  _metadataHelper->GetMethodName(moduleId, methodId));
+            return E_FAIL;
+        }
+        CompletedOnExit completed(processor.get());
+        return processor->ReJITError(moduleId, methodId, functionId, hrStatus);
+    });
+    RestartPendingRejitRequests();
+    return result;
 }
 
-HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* /*requester*/, ULONG /*count*/,
-                                                  ModuleID* /*moduleIds*/, mdMethodDef* /*methodIds*/,
-                                                  std::optional<DWORD> /*rejitFlags*/, bool /*revert*/) {
-    return E_NOTIMPL;
+HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requester, ULONG count,
+                                                  ModuleID* moduleIds, mdMethodDef* methodIds,
+                                                  std::optional<DWORD> rejitFlags, bool revert) {
+    return RuntimeEntry([&] {
+        if (requester == nullptr || (count != 0 && (moduleIds == nullptr || methodIds == nullptr))) {
+            return E_INVALIDARG;
+        }
+        if (IsDebugEnabled()) {
+            Debug("{} calls to ProfilerMultiplexer::RequestReJITOrRevert, with {:d} functions",
+                  requester->GetName(), count);
+        }
+        if (!HasProfilerRegisteredForRejit(dynamic_cast<TargetProfilerProxy*>(requester))) {
+            Error("Profiler {} is asking for rejit but it's event mask is masking this request",
+                  requester->GetName());
+            return E_FAIL;
+        }
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::vector<ModuleID> modules;
+        std::vector<mdMethodDef> methods;
+        for (ULONG index = 0; index < count; ++index) {
+            const ModuleID moduleId = moduleIds[index];
+            const mdMethodDef methodDef = methodIds[index];
+            const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+            if (processor && processor->GetState() == RejitProcessor::State::InProgress) {
+                if (IsDebugEnabled()) {
+                    Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} rejit process for the requested "
+                          "function is in progress. put the function in a rejit request waiting list.",
+                          _metadataHelper->GetMethodName(moduleId, methodDef));
+                }
+                _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags);
+                continue;
+            }
+            if (IsDebugEnabled()) {
+                Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} is not in rejit process, starting new "
+                      "process.",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert, processor);
+            modules.push_back(moduleId);
+            methods.push_back(methodDef);
+        }
+        if (modules.empty()) {
+            return S_OK;
+        }
+        ICorProfilerInfo10* info = RuntimeInfo();
+        if (info == nullptr) {
+            return E_FAIL;
+        }
+        const auto length = static_cast<ULONG>(modules.size());
+        if (rejitFlags) {
+            if (IsDebugEnabled()) {
+                Debug("ProfilerMultiplexer::RequestReJITOrRevert, call "
+                      "_pCorProfilerInfo->RequestReJITWithInliners with {:d} functions",
+                      length);
+            }
+            return info->RequestReJITWithInliners(*rejitFlags, length, modules.data(), methods.data());
+        }
+        if (IsDebugEnabled()) {
+            Debug("ProfilerMultiplexer::RequestReJITOrRevert, call _pCorProfilerInfo->RequestReJITOrRevert "
+                  "with {:d} functions",
+                  length);
+        }
+        return info->RequestReJIT(length, modules.data(), methods.data());
+    });
 }
 
-HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID /*moduleId*/, mdMethodDef /*methodDef*/) {
-    return E_NOTIMPL;
+bool ProfilerMultiplexer::HasProfilerRegisteredForRejit(TargetProfilerProxy* proxy) const {
+    if (proxy == nullptr) {
+        return false;
+    }
+    DWORD low = 0;
+    DWORD high = 0;
+    proxy->GetCashedEventMask(low, high);
+    return _callbackFilter.IsCallbackEnabled(FunctionName::GetReJITParameters, low, high);
 }
 
-void ProfilerMultiplexer::AssignTargetProfilersForRejit(
-    ITargetProfilerProxy* /*requester*/, ModuleID /*moduleId*/, mdMethodDef /*methodDef*/, bool /*revert*/,
-    const std::shared_ptr<RejitProcessor>& /*processor*/) {}
-
-bool ProfilerMultiplexer::HasProfilerRegisteredForRejit(TargetProfilerProxy* /*proxy*/) const {
-    return false;
+void ProfilerMultiplexer::AssignTargetProfilersForRejit(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                                        mdMethodDef methodDef, bool revert,
+                                                        const std::shared_ptr<RejitProcessor>& processor) {
+    if (processor) {
+        processor->Reset(requester);
+    } else {
+        _rejitProcessors[moduleId][methodDef] = std::make_shared<RejitProcessor>(
+            this, requester, _targetProfilerProxyInterfaces, moduleId, methodDef);
+    }
+    const auto& proxies = _targetProfilerProxyInterfaces;
+    auto position = std::find_if(proxies.begin(), proxies.end(),
+                                 [requester](const auto& proxy) { return proxy.get() == requester; });
+    if (position == proxies.end()) {
+        return;
+    }
+    if (!revert) {
+        requester->RequestRejit(moduleId, methodDef, true);
+    } else {
+        if (IsDebugEnabled()) {
+            Debug("Asking {} to be ready to revert method {}", requester->GetName(),
+                  _metadataHelper->GetMethodName(moduleId, methodDef));
+        }
+        requester->RemoveFunctionILBlock(moduleId, methodDef);
+    }
+    for (++position; position != proxies.end(); ++position) {
+        (*position)->RequestRejit(moduleId, methodDef, false);
+    }
 }
 
-void ProfilerMultiplexer::RestartPendingRejitRequests() {}
+HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) {
+    return RuntimeEntry([&] {
+        if (IsDebugEnabled()) {
+            Debug("Requesting a real IL revert for {}", _metadataHelper->GetMethodName(moduleId, methodDef));
+        }
+        ICorProfilerInfo10* info = RuntimeInfo();
+        if (info == nullptr) {
+            return E_FAIL;
+        }
+        HRESULT status = S_OK;
+        const HRESULT hr = info->RequestRevert(1, &moduleId, &methodDef, &status);
+        if (FAILED(hr)) {
+            Error(
+                "ProfilerMultiplexer::RevertFromRejit failed calling RemoveFunctionILBlock for {} with error "
+                "hr = {:x}",
+                _metadataHelper->GetMethodName(moduleId, methodDef), hr);
+            return hr;
+        }
+        if (FAILED(status)) {
+            Error(
+                "ProfilerMultiplexer::RevertFromRejit got an error result when calling RemoveFunctionILBlock "
+                "for {} with error hr = {:x}",
+                _metadataHelper->GetMethodName(moduleId, methodDef), status);
+            return status;
+        }
+        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        if (_ilCache[moduleId].erase(methodDef) == 0) {
+            Error("ProfilerMultiplexer::RevertFromRejit, Cant find module: {:x} method: {:x}", moduleId,
+                  methodDef);
+        }
+        return status;
+    });
+}
+
+void ProfilerMultiplexer::RestartPendingRejitRequests() {
+    NoThrowEntry([&] {
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        while (!_pendingRejitRequests.empty()) {
+            const auto request = _pendingRejitRequests.front();
+            _pendingRejitRequests.pop();
+            NoThrowEntry([&] {
+                return ReplayRejitRequest(RuntimeInfo(), *_metadataHelper, std::get<1>(request),
+                                          std::get<2>(request), std::get<3>(request));
+            });
+        }
+        return S_OK;
+    });
+}
 
 } // namespace profilermultiplexer

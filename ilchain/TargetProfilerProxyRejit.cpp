@@ -1,26 +1,127 @@
-// The ReJIT side of TargetProfilerProxy: the target's ReJIT and revert requests.
-// TEMPORARY: forwards to the runtime until ReJIT coordination lands.
+// The ReJIT side of TargetProfilerProxy: the target's ReJIT and revert requests go to the multiplexer,
+// which prepares the targets' IL blocks for them.
 #include "hosting/TargetProfilerProxy.h"
+
+#include "hosting/NoThrowEntry.h"
+#include "ilchain/IFunctionILBlock.h"
+#include "ilchain/IMetadataHelper.h"
+#include "logging/Logging.h"
 
 namespace profilermultiplexer {
 
-HRESULT TargetProfilerProxy::RequestReJIT(ULONG cFunctions, ModuleID* moduleIds, mdMethodDef* methodIds) {
-    return _pCorProfilerInfo->RequestReJIT(cFunctions, moduleIds, methodIds);
+namespace {
+
+using BlockMap = std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>>;
+
+// The method's block in the map, or null; adds no entry.
+IFunctionILBlock* FindBlock(const BlockMap& blocks, ModuleID moduleId, mdMethodDef methodDef) {
+    const auto module = blocks.find(moduleId);
+    if (module == blocks.end()) {
+        return nullptr;
+    }
+    const auto method = module->second.find(methodDef);
+    return method == module->second.end() ? nullptr : method->second.get();
 }
 
-HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds, mdMethodDef* methodIds,
-                                           HRESULT* status) {
-    return _pCorProfilerInfo->RequestRevert(cFunctions, moduleIds, methodIds, status);
+} // namespace
+
+HRESULT TargetProfilerProxy::RequestReJIT(ULONG cFunctions, ModuleID* moduleIds, mdMethodDef* methodIds) {
+    return NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::debug)) {
+            Debug("{} calls to targetProfilerProxy::RequestReJITOrRevert with {:d} functions", GetName(),
+                  cFunctions);
+        }
+        if (cFunctions != 0 && (moduleIds == nullptr || methodIds == nullptr)) {
+            return E_INVALIDARG;
+        }
+        return _pProfilerMultiplexer->RequestReJITOrRevert(this, cFunctions, moduleIds, methodIds,
+                                                           std::nullopt, false);
+    });
 }
 
 HRESULT TargetProfilerProxy::RequestReJITWithInliners(DWORD dwRejitFlags, ULONG cFunctions,
                                                       ModuleID* moduleIds, mdMethodDef* methodIds) {
-    return _pCorProfilerInfo->RequestReJITWithInliners(dwRejitFlags, cFunctions, moduleIds, methodIds);
+    return NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("{} calls to targetProfilerProxy::RequestReJITWithInliners with {:d} functions", GetName(),
+                  cFunctions);
+        }
+        if (cFunctions != 0 && (moduleIds == nullptr || methodIds == nullptr)) {
+            return E_INVALIDARG;
+        }
+        return _pProfilerMultiplexer->RequestReJITOrRevert(this, cFunctions, moduleIds, methodIds,
+                                                           dwRejitFlags, false);
+    });
 }
 
-void TargetProfilerProxy::RequestRejit(ModuleID /*moduleId*/, mdMethodDef /*methodDef*/,
-                                       bool /*createIfMissing*/) {}
+HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds, mdMethodDef* methodIds,
+                                           HRESULT* status) {
+    return NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("{} calls to targetProfilerProxy::RequestRevert", GetName());
+        }
+        if (moduleIds == nullptr || methodIds == nullptr) {
+            Error("{} calls to targetProfilerProxy::RequestRevert, moduleIds or methodIds is null",
+                  GetName());
+            return E_INVALIDARG;
+        }
+        // Only a method the target holds a block for, empty or not, can be reverted for it.
+        auto revertStatus = [this](ModuleID moduleId, mdMethodDef methodDef) {
+            std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+            const bool found = FindBlock(_functionILBlocks, moduleId, methodDef) != nullptr;
+            if (found && IsLogLevelEnabled(spdlog::level::debug)) {
+                Debug("{} calls to targetProfilerProxy::RequestRevert going to revert function:{}", GetName(),
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            } else if (!found && IsLogLevelEnabled(spdlog::level::debug)) {
+                Debug("{} calls to targetProfilerProxy::RequestRevert function:{} was not rejitted and "
+                      "can't be reverted.",
+                      GetName(), _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            return found ? S_OK : CORPROF_E_ACTIVE_REJIT_REQUEST_NOT_FOUND;
+        };
+        for (ULONG index = 0; index < cFunctions; ++index) {
+            const HRESULT methodStatus = revertStatus(moduleIds[index], methodIds[index]);
+            if (status != nullptr) {
+                status[index] = methodStatus;
+            }
+        }
+        return _pProfilerMultiplexer->RequestReJITOrRevert(this, cFunctions, moduleIds, methodIds,
+                                                           std::nullopt, true);
+    });
+}
 
-void TargetProfilerProxy::RemoveFunctionILBlock(ModuleID /*moduleId*/, mdMethodDef /*methodDef*/) {}
+void TargetProfilerProxy::RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) {
+    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    IFunctionILBlock* block = FindBlock(_functionILBlocks, moduleId, methodDef);
+    if (block != nullptr && block->HasNonEmptyILBlock()) {
+        if (IsLogLevelEnabled(spdlog::level::debug)) {
+            Debug("Asking {} to be ready to rejit {}", GetName(),
+                  _metadataHelper->GetMethodName(moduleId, methodDef));
+        }
+        block->ClearILFunctionBody();
+        block->RequestRejit();
+        return;
+    }
+    if (createIfMissing) {
+        CreateFunctionILBlock(moduleId, methodDef)->RequestRejit();
+    }
+}
+
+void TargetProfilerProxy::RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) {
+    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    if (IsLogLevelEnabled(spdlog::level::trace)) {
+        Trace("{} calls to targetProfilerProxy::RemoveFunctionILBlock with {}", GetName(),
+              _metadataHelper->GetMethodName(moduleId, methodDef));
+    }
+    if (FindBlock(_functionILBlocks, moduleId, methodDef) == nullptr) {
+        return;
+    }
+    if (IsLogLevelEnabled(spdlog::level::debug)) {
+        Debug("{}, targetProfilerProxy::RemoveFunctionILBlock with {}, removing the ILBlock from the map",
+              GetName(), _metadataHelper->GetMethodName(moduleId, methodDef));
+    }
+    // The module's entry stays, even when left empty.
+    _functionILBlocks.find(moduleId)->second.erase(methodDef);
+}
 
 } // namespace profilermultiplexer

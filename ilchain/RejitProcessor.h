@@ -1,0 +1,85 @@
+// Coordinates the ReJIT of one method: lets every pending target rewrite it once more in chain order,
+// each through its own IL block, and gives the merged outcome to the runtime. No lock of its own: every
+// call and every state change happens under the multiplexer's IL/ReJIT lock.
+#pragma once
+
+#include "hosting/IProfilerMultiplexer.h"
+#include "hosting/ITargetProfilerProxy.h"
+#include "hosting/ProfilerCallbackFunctionFilter.h"
+#include "ilchain/IMetadataHelper.h"
+#include "platform/CorProfilerCallback.h"
+#include "platform/CorProfilerInfo.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace profilermultiplexer {
+
+class IFunctionILBlock;
+
+class RejitProcessor {
+public:
+    enum class State : int32_t { Requested = 0, InProgress = 1, Completed = 2 };
+
+    // targets is read in place for the processor's whole life.
+    RejitProcessor(IProfilerMultiplexer* multiplexer, ITargetProfilerProxy* requester,
+                   const std::vector<std::shared_ptr<ITargetProfilerProxy>>& targets, ModuleID moduleId,
+                   mdMethodDef methodDef);
+    RejitProcessor(const RejitProcessor&) = delete;
+    RejitProcessor& operator=(const RejitProcessor&) = delete;
+    virtual ~RejitProcessor();
+
+    // A new request for the method: back to Requested.
+    void Reset(ITargetProfilerProxy* requester);
+
+    // Runs the pending targets, then passes the result to the runtime's function control or reverts the
+    // method when no target holds IL. Ends Completed however it ends.
+    HRESULT GetReJITParameters(ICorProfilerFunctionControl* pFunctionControl, FunctionID functionId);
+
+    // The runtime's notifications, for the targets that hold IL for the method.
+    HRESULT ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL fIsSafeToBlock) const;
+    HRESULT ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId, HRESULT hrStatus,
+                                     BOOL fIsSafeToBlock) const;
+    HRESULT ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID functionId,
+                       HRESULT hrStatus) const;
+
+    // At debug level or finer: every target's block for the method, as one log message.
+    void DumpFunctionILBlocks(const char* title) const;
+
+    State GetState() const noexcept { return _state; }
+    void SetState(State state) noexcept { _state = state; }
+    ITargetProfilerProxy* GetRequester() const noexcept { return _pRequester; }
+
+private:
+    using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
+    using TargetCall = std::function<HRESULT(ICorProfilerCallback9*)>;
+    struct Notification;
+
+    // One pending target's turn in phase 1; result and flags carry the merge.
+    void RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& result, DWORD& flags);
+    // A target that reverts the ReJIT call order hears ReJITCompilationStarted first; false when it failed.
+    bool StartCallOrderReverting(ITargetProfilerProxy& proxy, HRESULT& result);
+    // Phase 2: the last IL body, the flags and the last IL map to the runtime, or a revert.
+    HRESULT ApplyToRuntime(ICorProfilerFunctionControl* pFunctionControl, DWORD flags);
+    void ApplyILMap(ICorProfilerFunctionControl* pFunctionControl);
+    void EndGetReJITParameters() noexcept;
+    HRESULT Notify(const Notification& notification, FunctionID functionId, const TargetCall& call) const;
+    bool SkipsNotification(const Notification& notification, ITargetProfilerProxy& proxy,
+                           FunctionID functionId) const;
+    std::string BuildFunctionILBlocksDump(const char* title) const;
+    const std::string& MethodName() const noexcept;
+
+    IProfilerMultiplexer* _pProfilerMultiplexer;
+    ITargetProfilerProxy* _pRequester;
+    const std::vector<std::shared_ptr<ITargetProfilerProxy>>& _targetProfilers;
+    State _state = State::Requested;
+    ModuleID _moduleId;
+    mdMethodDef _methodDef;
+    FunctionID _functionId = 0;
+    std::shared_ptr<IMetadataHelper> _metadataHelper;
+};
+
+} // namespace profilermultiplexer

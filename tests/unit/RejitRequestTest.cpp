@@ -1,0 +1,377 @@
+#include "LogCapture.h"
+#include "RejitFakeFunctionControl.h"
+#include "RejitHarness.h"
+#include "ilchain/IMetadataHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace profilermultiplexer::tests {
+namespace {
+
+constexpr ModuleID Module = 0x1000;
+constexpr mdMethodDef Method = 0x06000001;
+constexpr mdMethodDef Other = 0x06000002;
+constexpr mdMethodDef Third = 0x06000003;
+constexpr FunctionID Function = 0xF00;
+using Request = RejitFakeRuntime::Request;
+
+Request ReJIT(std::vector<mdMethodDef> methods, std::optional<DWORD> flags = std::nullopt) {
+    Request request{flags ? "RequestReJITWithInliners" : "RequestReJIT", flags, {}};
+    for (mdMethodDef method : methods) {
+        request.methods.emplace_back(Module, method);
+    }
+    return request;
+}
+
+bool Contains(const std::vector<std::string>& messages, const std::string& text) {
+    return std::find(messages.begin(), messages.end(), text) != messages.end();
+}
+
+class RejitRequestTest : public testing::Test {
+protected:
+    ProfilerMultiplexer& Multiplexer() { return harness.Multiplexer(); }
+    std::vector<Request> Requests() const { return harness.runtime.Requests(); }
+
+    static std::shared_ptr<IFunctionILBlock> Block(const RejitTarget& target, mdMethodDef method = Method) {
+        return RejitHarness::Proxy(target).GetFunctionILBlock(Module, method);
+    }
+    static bool HoldsIL(const RejitTarget& target) {
+        return RejitHarness::Proxy(target).HasNonEmptyILBlock(Module, Method);
+    }
+    static bool IsPending(const RejitTarget& target) {
+        const auto block = Block(target);
+        return block && block->IsRejitPending();
+    }
+    const std::string& MethodName(mdMethodDef method = Method) {
+        return Multiplexer().GetMetadataHelper()->GetMethodName(Module, method);
+    }
+
+    RejitHarness harness;
+    RejitFakeFunctionControl control;
+};
+
+TEST_F(RejitRequestTest, RequesterAndLaterHoldersOfILTakePart) {
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    RejitTarget& c = harness.AddTarget("C");
+    RejitTarget& d = harness.AddTarget("D");
+    harness.BuildAndInitialize();
+    RejitHarness::GiveIL(a, Module, Method, {0x0A, 0x2A});
+    RejitHarness::GiveIL(c, Module, Method, {0x0C, 0x2A});
+
+    EXPECT_EQ(b.RequestReJIT({Module}, {Method}), S_OK);
+
+    EXPECT_TRUE(HoldsIL(a));
+    EXPECT_FALSE(IsPending(a));
+    ASSERT_NE(Block(b), nullptr);
+    EXPECT_TRUE(IsPending(b));
+    EXPECT_FALSE(HoldsIL(b));
+    EXPECT_TRUE(IsPending(c));
+    EXPECT_FALSE(HoldsIL(c));
+    EXPECT_EQ(Block(d), nullptr) << "a later target without IL takes no part";
+    EXPECT_EQ(Requests(), std::vector<Request>{ReJIT({Method})});
+}
+
+// Whether the requester of a revert holds a block (an empty one) for the method.
+class RejitRevertTest : public RejitRequestTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(RejitRevertTest, RevertDropsTheRequesterAndMarksLaterHolders) {
+    const bool holdsBlock = GetParam();
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    RejitTarget& c = harness.AddTarget("C");
+    harness.BuildAndInitialize();
+    RejitHarness::GiveIL(a, Module, Method, {0x0A, 0x2A});
+    RejitHarness::GiveIL(c, Module, Method, {0x0C, 0x2A});
+    if (holdsBlock) {
+        RejitHarness::Proxy(b).CreateFunctionILBlock(Module, Method);
+    }
+    HRESULT statuses[2] = {E_FAIL, E_FAIL};
+
+    EXPECT_EQ(b.RequestRevert({Module, Module}, {Method, Other}, statuses), S_OK);
+
+    EXPECT_EQ(statuses[0], holdsBlock ? S_OK : CORPROF_E_ACTIVE_REJIT_REQUEST_NOT_FOUND);
+    EXPECT_EQ(statuses[1], CORPROF_E_ACTIVE_REJIT_REQUEST_NOT_FOUND);
+    EXPECT_EQ(Block(b), nullptr);
+    EXPECT_TRUE(HoldsIL(a));
+    EXPECT_FALSE(IsPending(a));
+    EXPECT_TRUE(IsPending(c));
+    // A revert reaches the runtime as a ReJIT, every method included.
+    EXPECT_EQ(Requests(), std::vector<Request>{ReJIT({Method, Other})});
+}
+
+INSTANTIATE_TEST_SUITE_P(Requester, RejitRevertTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "HoldsABlock" : "HoldsNoBlock";
+                         });
+
+// One way a target asks for a ReJIT.
+struct RequestKind {
+    const char* name;
+    std::function<HRESULT(RejitTarget&)> request;
+};
+
+class RejitMaskGateTest : public RejitRequestTest, public testing::WithParamInterface<RequestKind> {};
+
+TEST_P(RejitMaskGateTest, TargetWithoutTheReJITBitIsRefused) {
+    LogCapture capture("err");
+    RejitTarget& target = harness.AddTarget("Masked");
+    target.eventMask = COR_PRF_MONITOR_JIT_COMPILATION;
+    harness.AddTarget("Other");
+    harness.BuildAndInitialize();
+
+    EXPECT_EQ(GetParam().request(target), E_FAIL);
+
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_EQ(Block(target), nullptr);
+    EXPECT_TRUE(Contains(capture.Messages(),
+                         "Profiler Masked is asking for rejit but it's event mask is masking this request"));
+    // No processor was made either.
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &control), S_OK);
+    EXPECT_TRUE(harness.journal.Entries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, RejitMaskGateTest,
+    testing::Values(
+        RequestKind{"ReJIT", [](RejitTarget& t) { return t.RequestReJIT({Module}, {Method}); }},
+        RequestKind{"WithInliners",
+                    [](RejitTarget& t) { return t.RequestReJITWithInliners(1, {Module}, {Method}); }},
+        RequestKind{"Revert", [](RejitTarget& t) { return t.RequestRevert({Module}, {Method}); }}),
+    [](const testing::TestParamInfo<RequestKind>& info) { return info.param.name; });
+
+TEST_F(RejitRequestTest, NullArraysAreRefusedBeforeAnythingHappens) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    HRESULT status = E_FAIL;
+
+    EXPECT_EQ(a.Info().RequestReJIT(1, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(a.Info().RequestReJITWithInliners(0, 1, nullptr, nullptr), E_INVALIDARG);
+    EXPECT_EQ(a.Info().RequestRevert(0, nullptr, nullptr, &status), E_INVALIDARG);
+    EXPECT_EQ(status, E_FAIL);
+    EXPECT_EQ(a.Info().RequestReJIT(0, nullptr, nullptr), S_OK) << "nothing asked, nothing done";
+    EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(RejitRequestTest, InlinersFlagsZeroStayFlagsAndTheRuntimesAnswerGoesBack) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    harness.runtime.rejitResult = E_OUTOFMEMORY;
+
+    EXPECT_EQ(a.RequestReJITWithInliners(0, {Module, Module}, {Method, Other}), E_OUTOFMEMORY);
+
+    EXPECT_EQ(Requests(), std::vector<Request>{ReJIT({Method, Other}, DWORD{0})});
+    EXPECT_TRUE(IsPending(a)) << "the preparation stays";
+}
+
+TEST_F(RejitRequestTest, RequestForTheMethodInGetReJITParametersWaitsAndIsReplayedUnchanged) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    std::vector<HRESULT> inside;
+    std::size_t requestsSeenInside = 0;
+    a.onGetReJITParameters = [&](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        inside.push_back(target.RequestReJIT({Module, Module, Module}, {Other, Method, Third}));
+        inside.push_back(target.RequestReJITWithInliners(0, {Module}, {Method}));
+        inside.push_back(target.RequestRevert({Module}, {Method}));
+        requestsSeenInside = harness.runtime.Requests().size();
+        const BYTE il[] = {0x2A};
+        return function->SetILFunctionBody(1, il);
+    };
+    a.RequestReJIT({Module}, {Method});
+    harness.runtime.ClearRequests();
+
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &control), S_OK);
+
+    EXPECT_EQ(inside, (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
+    EXPECT_EQ(requestsSeenInside, 1u) << "only the methods not in progress reached the runtime at once";
+    const std::vector<Request> expected{ReJIT({Other, Third}), ReJIT({Method}), ReJIT({Method}, DWORD{0}),
+                                        ReJIT({Method})};
+    EXPECT_EQ(Requests(), expected);
+    // The queued revert kept the requester's block, and the replay marked nobody.
+    EXPECT_NE(Block(a), nullptr);
+    RejitFakeFunctionControl second;
+    Multiplexer().GetReJITParameters(Module, Method, &second);
+    EXPECT_EQ(a.Calls().size(), 1u);
+    EXPECT_TRUE(second.ReceivedNothing());
+}
+
+// Whether the later target writes IL again after the earlier one reverted.
+class RejitRevertRoadTest : public RejitRequestTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(RejitRevertRoadTest, LaterTargetRewritesOrTheMethodIsReverted) {
+    const bool rewrites = GetParam();
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    harness.BuildAndInitialize();
+    RejitHarness::GiveIL(a, Module, Method, {0x0A, 0x2A});
+    RejitHarness::GiveIL(b, Module, Method, {0x0B, 0x2A});
+    b.onGetReJITParameters = [rewrites](RejitTarget&, ICorProfilerFunctionControl* function) {
+        const BYTE il[] = {0x0B, 0x0B, 0x2A};
+        return rewrites ? function->SetILFunctionBody(3, il) : S_OK;
+    };
+
+    a.RequestRevert({Module}, {Method});
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &control), S_OK);
+
+    EXPECT_EQ(harness.journal.Entries(), std::vector<std::string>{"B:GetReJITParameters"});
+    if (rewrites) {
+        EXPECT_EQ(control.ilBody, (std::vector<BYTE>{0x0B, 0x0B, 0x2A}));
+        EXPECT_EQ(Requests(), std::vector<Request>{ReJIT({Method})});
+    } else {
+        EXPECT_TRUE(control.ReceivedNothing());
+        const Request revert{"RequestRevert", std::nullopt, {{Module, Method}}};
+        EXPECT_EQ(Requests(), (std::vector<Request>{ReJIT({Method}), revert}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LaterTarget, RejitRevertRoadTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Rewrites" : "WritesNothing";
+                         });
+
+TEST_F(RejitRequestTest, GetReJITParametersWithoutAProcessorAnswersSOk) {
+    LogCapture capture("err");
+    harness.AddTarget("A");
+    harness.BuildAndInitialize();
+
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &control), S_OK);
+
+    EXPECT_TRUE(control.ReceivedNothing());
+    EXPECT_TRUE(Contains(capture.Messages(),
+                         "ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for " +
+                             MethodName()));
+}
+
+TEST_F(RejitRequestTest, ProcessorGetsTheRecordedFunctionIdOrZero) {
+    RejitTarget& a = harness.AddTarget("A", true);
+    harness.BuildAndInitialize();
+    harness.runtime.AddFunction(Function, Module, Other);
+    Multiplexer().JITCompilationStarted(Function, TRUE);
+
+    a.RequestReJIT({Module, Module}, {Method, Other});
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+    Multiplexer().GetReJITParameters(Module, Other, &control);
+
+    const auto calls = a.Calls();
+    ASSERT_EQ(a.CallNames(), (std::vector<std::string>{"ReJITCompilationStarted", "GetReJITParameters",
+                                                       "ReJITCompilationStarted", "GetReJITParameters"}));
+    EXPECT_EQ(calls[0].args, ArgsBits(FunctionID{0}, ReJITID{1}, BOOL{FALSE}));
+    EXPECT_EQ(calls[2].args, ArgsBits(Function, ReJITID{1}, BOOL{FALSE}));
+}
+
+TEST_F(RejitRequestTest, NotificationsNeedTheFunctionAndItsProcessor) {
+    LogCapture capture("err");
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    RejitHarness::GiveIL(a, Module, Method, {0x2A});
+
+    EXPECT_EQ(Multiplexer().ReJITCompilationStarted(Function, 1, TRUE), E_FAIL) << "unknown function";
+    harness.runtime.AddFunction(Function, Module, Method);
+    EXPECT_EQ(Multiplexer().ReJITCompilationStarted(Function, 1, TRUE), E_FAIL) << "no processor";
+    EXPECT_EQ(Multiplexer().ReJITCompilationFinished(Function, 1, S_OK, TRUE), E_FAIL);
+    EXPECT_EQ(Multiplexer().ReJITError(Module, Method, Function, E_FAIL), E_FAIL);
+    EXPECT_TRUE(a.Calls().empty());
+    const auto messages = capture.Messages();
+    EXPECT_TRUE(
+        Contains(messages, "ProfilerMultiplexer::ReJITCompilationStarted, GetFunctionInfo, hr = -7ff8ffa9"));
+    EXPECT_TRUE(
+        Contains(messages,
+                 "ProfilerMultiplexer::ReJITError, cant find the RejitProcessor object for " + MethodName()));
+
+    a.RequestReJIT({Module}, {Method});
+    EXPECT_EQ(Multiplexer().ReJITCompilationStarted(Function, 1, TRUE), E_FAIL)
+        << "the request emptied A's block";
+    a.onGetReJITParameters = [](RejitTarget&, ICorProfilerFunctionControl* function) {
+        const BYTE il[] = {0x2A};
+        return function->SetILFunctionBody(1, il);
+    };
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+    EXPECT_EQ(Multiplexer().ReJITCompilationStarted(Function, 1, TRUE), S_OK);
+    EXPECT_EQ(Multiplexer().ReJITCompilationFinished(Function, 1, S_OK, TRUE), S_OK);
+    EXPECT_EQ(a.CallNames(), (std::vector<std::string>{"GetReJITParameters", "ReJITCompilationStarted",
+                                                       "ReJITCompilationFinished"}));
+}
+
+TEST_F(RejitRequestTest, RevertFromRejitDropsTheCachedILAndReportsTheRuntimesOutcome) {
+    LogCapture capture("err");
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    harness.runtime.SetMethodIL(Module, Method, {0x0A, 0x2A});
+    LPCBYTE header = nullptr;
+    a.Info().GetILFunctionBody(Module, Method, &header, nullptr);
+
+    EXPECT_EQ(Multiplexer().RevertFromRejit(Module, Method), S_OK);
+    a.Info().GetILFunctionBody(Module, Method, &header, nullptr);
+    EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 2) << "the cached IL went";
+
+    harness.runtime.revertStatus = S_FALSE;
+    EXPECT_EQ(Multiplexer().RevertFromRejit(Module, Other), S_FALSE) << "the runtime's own success";
+    EXPECT_TRUE(Contains(capture.Messages(),
+                         "ProfilerMultiplexer::RevertFromRejit, Cant find module: 1000 method: 6000002"));
+    harness.runtime.revertStatus = CORPROF_E_ACTIVE_REJIT_REQUEST_NOT_FOUND;
+    EXPECT_EQ(Multiplexer().RevertFromRejit(Module, Method), CORPROF_E_ACTIVE_REJIT_REQUEST_NOT_FOUND);
+    harness.runtime.revertResult = E_INVALIDARG;
+    EXPECT_EQ(Multiplexer().RevertFromRejit(Module, Method), E_INVALIDARG);
+}
+
+TEST_F(RejitRequestTest, ExceptionInGetReJITParametersStillEndsTheRun) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    a.onGetReJITParameters = [](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        target.RequestReJIT({Module}, {Method});
+        const BYTE il[] = {0x2A};
+        return function->SetILFunctionBody(1, il);
+    };
+    a.RequestReJIT({Module}, {Method});
+    control.throwOnSetIL = true;
+
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &control), S_OK);
+
+    EXPECT_EQ(Requests(), (std::vector<Request>{ReJIT({Method}), ReJIT({Method})})) << "replayed";
+    // Another thread can take the lock, and the method is no longer in progress.
+    auto later = std::async(std::launch::async, [&a] { return a.RequestReJIT({Module}, {Method}); });
+    ASSERT_EQ(later.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(later.get(), S_OK);
+    EXPECT_EQ(Requests().size(), 3u);
+    EXPECT_TRUE(IsPending(a));
+}
+
+TEST_F(RejitRequestTest, ConcurrentRequestsAndRunsKeepEveryRequest) {
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    harness.BuildAndInitialize();
+    constexpr int Rounds = 200;
+    a.onGetReJITParameters = [](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        target.RequestReJIT({Module}, {Method});
+        const BYTE il[] = {0x2A};
+        return function->SetILFunctionBody(1, il);
+    };
+
+    std::thread runtime([&] {
+        for (int round = 0; round < Rounds; ++round) {
+            a.RequestReJIT({Module}, {Method});
+            RejitFakeFunctionControl function;
+            Multiplexer().GetReJITParameters(Module, Method, &function);
+        }
+    });
+    std::thread requester([&] {
+        for (int round = 0; round < Rounds; ++round) {
+            b.RequestReJIT({Module}, {Other});
+        }
+    });
+    runtime.join();
+    requester.join();
+
+    // Every run queued one request and replayed it; b's requests went straight through.
+    EXPECT_EQ(Requests().size(), 3u * Rounds);
+}
+
+} // namespace
+} // namespace profilermultiplexer::tests
