@@ -254,7 +254,7 @@ class Driver:
         if self._baseline is None:
             returncode, stdout, stderr, _ = self.execute(self.clean_environment())
             require(returncode == 0, f"the program fails without a profiler: {returncode}\n{stderr}")
-            self._baseline = stdout
+            self._baseline = stdout, stderr
         return self._baseline
 
     def run(self, targets, exit_code=0, extra=None, log_folder=True, log_level="info", direct=False):
@@ -299,8 +299,10 @@ class Driver:
         if run.returncode < 0:
             raise ScenarioFailure(f"the program died of signal {-run.returncode}\n{run.stderr}")
         require(run.returncode == exit_code, f"exit code {run.returncode}, expected {exit_code}\n{run.stderr}")
-        expected = self.baseline().replace("exit code 0", f"exit code {exit_code}")
+        stdout, stderr = self.baseline()
+        expected = stdout.replace("exit code 0", f"exit code {exit_code}")
         require(run.stdout == expected, f"the program's output changed:\n{run.stdout}\nexpected:\n{expected}")
+        require(run.stderr == stderr, f"the program's error output changed:\n{run.stderr}")
 
     def describe(self, run, targets):
         print("program output:")
@@ -308,7 +310,7 @@ class Driver:
         print(f"program exit code: {run.returncode}")
         if os.path.exists(run.log_path):
             print(f"multiplexer log: {run.log_path} ({len(run.log_lines)} lines)")
-        for target in targets:
+        for target in sorted(targets, key=lambda t: t.priority):
             records = target.records
             verdict = " ".join(records.verdicts) or "no verdict"
             print(f"target {target.name} (priority {target.priority}, mask {target.mask:#x}): {records.path}")
