@@ -1,32 +1,191 @@
 // The IL chain of ProfilerMultiplexer: JIT callbacks, the IL-body allocator and IL application.
-// TEMPORARY: plain fan-out of the JIT callbacks and empty IL operations until the IL chain lands.
 #include "hosting/ProfilerMultiplexer.h"
 
 #include "hosting/TargetProfilerProxy.h"
 #include "ilchain/IFunctionILBlock.h"
+#include "ilchain/IMetadataHelper.h"
 #include "logging/Logging.h"
+#include "platform/ComPtr.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace profilermultiplexer {
 
+namespace {
+
+// Runs an action when the scope ends, however it ends.
+template <class Action> class ScopeExit {
+public:
+    explicit ScopeExit(Action action) : _action(std::move(action)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() {
+        try {
+            _action();
+        } catch (...) {
+        }
+    }
+
+private:
+    Action _action;
+};
+
+// Stands for a method whose module and token are not known.
+const std::string& UnknownMethodName() {
+    static const std::string name = "(unknown method)";
+    return name;
+}
+
+HRESULT GetFunctionModuleAndToken(ICorProfilerInfo10* info, FunctionID functionId, ModuleID& moduleId,
+                                  mdMethodDef& methodDef) {
+    if (info == nullptr) {
+        return E_FAIL;
+    }
+    ClassID classId = 0;
+    return info->GetFunctionInfo(functionId, &classId, &moduleId, &methodDef);
+}
+
+// The block of the last target in the list that holds IL for the method, or an empty pointer.
+std::shared_ptr<IFunctionILBlock>
+LastNonEmptyBlock(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies, ModuleID moduleId,
+                  mdMethodDef methodDef) {
+    for (auto proxy = proxies.rbegin(); proxy != proxies.rend(); ++proxy) {
+        if ((*proxy)->HasNonEmptyILBlock(moduleId, methodDef)) {
+            return (*proxy)->GetFunctionILBlock(moduleId, methodDef);
+        }
+    }
+    return {};
+}
+
+// Shares the IL of the nearest target before the asking one that holds IL for the method, and returns
+// that target; null when there is none.
+const ITargetProfilerProxy* TakeEarlierIL(const std::vector<std::shared_ptr<ITargetProfilerProxy>>& proxies,
+                                          const ITargetProfilerProxy* asking, ModuleID moduleId,
+                                          mdMethodDef methodDef, std::shared_ptr<BYTE[]>* body, ULONG* size) {
+    const auto position = std::find_if(proxies.begin(), proxies.end(),
+                                       [asking](const auto& proxy) { return proxy.get() == asking; });
+    if (position == proxies.end()) {
+        return nullptr;
+    }
+    for (auto earlier = std::make_reverse_iterator(position); earlier != proxies.rend(); ++earlier) {
+        ITargetProfilerProxy& candidate = **earlier;
+        if (!candidate.HasNonEmptyILBlock(moduleId, methodDef)) {
+            continue;
+        }
+        // The block may have been cleared since on another thread: then look further.
+        const auto block = candidate.GetFunctionILBlock(moduleId, methodDef);
+        std::pair<std::shared_ptr<BYTE[]>, ULONG> il;
+        if (block) {
+            il = block->GetILFunctionBody();
+        }
+        if (il.first && il.second != 0) {
+            std::tie(*body, *size) = std::move(il);
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+// Copies the runtime's own IL of the method into a new shared buffer.
+HRESULT CopyRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef methodDef,
+                      std::pair<std::shared_ptr<BYTE[]>, ULONG>& copy) {
+    if (info == nullptr) {
+        return E_FAIL;
+    }
+    LPCBYTE header = nullptr;
+    ULONG size = 0;
+    const HRESULT hr = info->GetILFunctionBody(moduleId, methodDef, &header, &size);
+    if (FAILED(hr) || header == nullptr) {
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    try {
+        std::shared_ptr<BYTE[]> buffer(new BYTE[size]);
+        std::copy_n(header, size, buffer.get());
+        copy = {std::move(buffer), size};
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return hr;
+}
+
+} // namespace
+
 HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL fIsSafeToBlock) {
     return RuntimeEntry([&] {
+        ModuleID moduleId = 0;
+        mdMethodDef methodDef = 0;
+        const HRESULT found = GetFunctionModuleAndToken(RuntimeInfo(), functionId, moduleId, methodDef);
+        if (FAILED(found)) {
+            Error("ProfilerMultiplexer::JITCompilationStarted, GetFunctionInfo returns error: hr={:x}",
+                  found);
+        } else {
+            std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
+            _functionIdMap[moduleId][methodDef] = functionId;
+        }
+        auto methodName = [&]() -> const std::string& {
+            return SUCCEEDED(found) ? _metadataHelper->GetMethodName(moduleId, methodDef)
+                                    : UnknownMethodName();
+        };
+
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        ScopeExit clearBlocks([&] {
+            if (SUCCEEDED(found)) {
+                ClearMethodILBlocksAfterJitCompilation(moduleId, methodDef);
+            }
+        });
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("JITCompilationStarted for functionId: {:x}, {}", functionId, methodName());
+        }
         auto call = [&](ICorProfilerCallback9* target) {
             return target->JITCompilationStarted(functionId, fIsSafeToBlock);
         };
-        return ForAllTargetProfilers(FunctionName::JITCompilationStarted, std::ref(call));
+        const HRESULT result = ForAllTargetProfilers(FunctionName::JITCompilationStarted, std::ref(call));
+        if (FAILED(result)) {
+            Error("ProfilerMultiplexer::JITCompilationStarted, JITCompilationStarted for {}, returns error: "
+                  "hr={:x}",
+                  methodName(), result);
+            return result;
+        }
+        if (FAILED(found)) {
+            return S_OK;
+        }
+        const auto block = LastNonEmptyBlock(_targetProfilerProxies, moduleId, methodDef);
+        if (!block) {
+            if (IsLogLevelEnabled(spdlog::level::trace)) {
+                Trace("ProfilerMultiplexer::JITCompilationStarted, could not find an IL block for {}",
+                      methodName());
+            }
+            return S_OK;
+        }
+        return SetILFunctionBody(block, moduleId, methodDef);
     });
 }
 
 HRESULT ProfilerMultiplexer::JITCompilationFinished(FunctionID functionId, HRESULT hrStatus,
                                                     BOOL fIsSafeToBlock) {
     return RuntimeEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::JITCompilationFinished,  functionId {:x}", functionId);
+        }
         auto call = [&](ICorProfilerCallback9* target) {
             return target->JITCompilationFinished(functionId, hrStatus, fIsSafeToBlock);
         };
-        return ForAllTargetProfilers(FunctionName::JITCompilationFinished, std::ref(call));
+        const HRESULT result = ForAllTargetProfilers(FunctionName::JITCompilationFinished, std::ref(call));
+        if (FAILED(result)) {
+            Error("ProfilerMultiplexer::JITCompilationFinished: failed for function id: {:x}, hr: {:x}",
+                  functionId, result);
+        }
+        FreePendingDeallocation();
+        return result;
     });
 }
 
@@ -115,21 +274,136 @@ void ProfilerMultiplexer::ReleaseAllAllocations() noexcept {
     _totalAllocatedBytes = 0;
 }
 
-HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* /*proxy*/, ModuleID /*moduleId*/,
-                                                       mdMethodDef /*methodDef*/,
-                                                       std::shared_ptr<BYTE[]>* /*body*/, ULONG* /*size*/) {
-    return E_NOTIMPL;
+HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* proxy, ModuleID moduleId,
+                                                       mdMethodDef methodDef, std::shared_ptr<BYTE[]>* body,
+                                                       ULONG* size) {
+    return RuntimeEntry([&] {
+        if (body == nullptr || size == nullptr) {
+            return E_INVALIDARG;
+        }
+        if (const ITargetProfilerProxy* holder =
+                TakeEarlierIL(_targetProfilerProxyInterfaces, proxy, moduleId, methodDef, body, size)) {
+            if (IsLogLevelEnabled(spdlog::level::trace)) {
+                Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from {} for {}",
+                      *size, holder->GetName(), _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            return S_OK;
+        }
+        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        auto& cached = _ilCache[moduleId][methodDef];
+        if (cached.first && cached.second != 0) {
+            std::tie(*body, *size) = cached;
+            if (IsLogLevelEnabled(spdlog::level::trace)) {
+                Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from original "
+                      "after "
+                      "Jit cached IL for {}",
+                      *size, _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            return S_OK;
+        }
+        const HRESULT hr = CopyRuntimeIL(RuntimeInfo(), moduleId, methodDef, cached);
+        if (FAILED(hr)) {
+            Error("ProfilerMultiplexer::GetILFunctionBodyForProxy failed to get IL for {}",
+                  _metadataHelper->GetMethodName(moduleId, methodDef));
+            return hr;
+        }
+        std::tie(*body, *size) = cached;
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, Get IL from the real _pCorProfilerInfo, "
+                  "and update "
+                  "the buffer. The IL size is: {:d} for {}",
+                  *size, _metadataHelper->GetMethodName(moduleId, methodDef));
+        }
+        return hr;
+    });
 }
 
-void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& /*block*/,
-                                                     ModuleID /*moduleId*/, mdMethodDef /*methodDef*/) {}
-
-HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionILBlock>& /*block*/,
-                                               ModuleID /*moduleId*/, mdMethodDef /*methodDef*/) {
-    return E_NOTIMPL;
+void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block,
+                                                     ModuleID moduleId, mdMethodDef methodDef) {
+    NoThrowEntry([&] {
+        {
+            std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
+            const auto module = _functionIdMap.find(moduleId);
+            if (module != _functionIdMap.end() && module->second.count(methodDef) != 0) {
+                if (IsLogLevelEnabled(spdlog::level::trace)) {
+                    Trace("ProfilerMultiplexer::SetFunctionILIfNewFunction, Found an existing function: {}",
+                          _metadataHelper->GetMethodName(moduleId, methodDef));
+                }
+                return S_OK;
+            }
+        }
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::SetFunctionILIfNewFunction, Found new created function: {}",
+                  _metadataHelper->GetMethodName(moduleId, methodDef));
+        }
+        return SetILFunctionBody(block, moduleId, methodDef);
+    });
 }
 
-void ProfilerMultiplexer::ClearMethodILBlocksAfterJitCompilation(ModuleID /*moduleId*/,
-                                                                 mdMethodDef /*methodDef*/) {}
+HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionILBlock>& block,
+                                               ModuleID moduleId, mdMethodDef methodDef) {
+    return RuntimeEntry([&] {
+        std::shared_ptr<BYTE[]> buffer;
+        ULONG size = 0;
+        if (block) {
+            std::tie(buffer, size) = block->GetILFunctionBody();
+        }
+        if (!buffer || size == 0) {
+            if (IsLogLevelEnabled(spdlog::level::trace)) {
+                Trace("ProfilerMultiplexer::SetILFunctionBody for {}, found an empty IL block, ignoring it.",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            return S_OK;
+        }
+        ICorProfilerInfo10* info = RuntimeInfo();
+        ComPtr<IMethodMalloc> malloc;
+        HRESULT hr = info != nullptr
+                         ? info->GetILFunctionBodyAllocator(moduleId, malloc.ReleaseAndGetAddressOf())
+                         : E_FAIL;
+        if (SUCCEEDED(hr) && !malloc) {
+            hr = E_FAIL;
+        }
+        if (FAILED(hr)) {
+            Error("ProfilerMultiplexer::SetILFunctionBody, Error calling QueryInterface to get "
+                  "IMethodMalloc, hr = {:x}",
+                  hr);
+            return hr;
+        }
+        void* memory = malloc->Alloc(size);
+        if (memory == nullptr) {
+            Error("ProfilerMultiplexer::SetILFunctionBody, the runtime's allocator has no {:d} bytes for {}",
+                  size, _metadataHelper->GetMethodName(moduleId, methodDef));
+            return E_OUTOFMEMORY;
+        }
+        std::memcpy(memory, buffer.get(), size);
+        hr = info->SetILFunctionBody(moduleId, methodDef, static_cast<LPCBYTE>(memory));
+        if (FAILED(hr)) {
+            Error("ProfilerMultiplexer::SetILFunctionBody: Failing to set IL method body, for {} header: "
+                  "{:p}, size: "
+                  "{:d}  hr: {:x}",
+                  _metadataHelper->GetMethodName(moduleId, methodDef), static_cast<const void*>(buffer.get()),
+                  size, hr);
+            return hr;
+        }
+        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        _ilCache[moduleId][methodDef] = {buffer, size};
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for {} header: "
+                  "{:p}, "
+                  "size: {:d}",
+                  _metadataHelper->GetMethodName(moduleId, methodDef), static_cast<const void*>(buffer.get()),
+                  size);
+        }
+        return hr;
+    });
+}
+
+void ProfilerMultiplexer::ClearMethodILBlocksAfterJitCompilation(ModuleID moduleId, mdMethodDef methodDef) {
+    for (const auto& proxy : _targetProfilerProxies) {
+        if (const auto block = proxy->GetFunctionILBlock(moduleId, methodDef)) {
+            block->ClearILFunctionBody();
+        }
+    }
+}
 
 } // namespace profilermultiplexer

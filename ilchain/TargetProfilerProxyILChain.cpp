@@ -1,9 +1,10 @@
 // The IL side of TargetProfilerProxy: IL bodies, the IL-body allocator face and the IL-block map.
-// TEMPORARY: IL bodies and the allocator face forward to the runtime until the IL chain lands.
 #include "hosting/TargetProfilerProxy.h"
 
+#include "hosting/NoThrowEntry.h"
 #include "ilchain/IFunctionILBlock.h"
 #include "ilchain/IMetadataHelper.h"
+#include "ilchain/MethodHeader.h"
 #include "logging/Logging.h"
 
 namespace profilermultiplexer {
@@ -26,7 +27,34 @@ std::shared_ptr<IFunctionILBlock> FindBlock(const BlockMap& blocks, ModuleID mod
 
 HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef methodId,
                                                LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) {
-    return _pCorProfilerInfo->GetILFunctionBody(moduleId, methodId, ppMethodHeader, pcbMethodSize);
+    return NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("{}, targetProfilerProxy::GetILFunctionBody for {}", GetName(),
+                  _metadataHelper->GetMethodName(moduleId, methodId));
+        }
+        {
+            std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+            if (const auto block = FindBlock(_functionILBlocks, moduleId, methodId)) {
+                return block->GetILFunctionBody(ppMethodHeader, pcbMethodSize);
+            }
+        }
+        // No block of its own: the header points into an earlier target's block or the IL cache.
+        std::shared_ptr<unsigned char[]> body;
+        ULONG size = 0;
+        const HRESULT hr =
+            _pProfilerMultiplexer->GetILFunctionBodyForProxy(this, moduleId, methodId, &body, &size);
+        if (FAILED(hr)) {
+            Error("TargetProfilerProxy::GetILFunctionBody Error GetILFunctionBodyForProxy, hr = {:x}", hr);
+            return hr;
+        }
+        if (ppMethodHeader != nullptr) {
+            *ppMethodHeader = body.get();
+        }
+        if (pcbMethodSize != nullptr) {
+            *pcbMethodSize = size;
+        }
+        return hr;
+    });
 }
 
 HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) {
@@ -43,7 +71,37 @@ HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMeth
 
 HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef methodid,
                                                LPCBYTE pbNewILMethodHeader) {
-    return _pCorProfilerInfo->SetILFunctionBody(moduleId, methodid, pbNewILMethodHeader);
+    return NoThrowEntry([&] {
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("{}, targetProfilerProxy::SetILFunctionBody for {}", GetName(),
+                  _metadataHelper->GetMethodName(moduleId, methodid));
+        }
+        if (pbNewILMethodHeader == nullptr) {
+            return E_INVALIDARG;
+        }
+        std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+        const ULONG allocated = _pProfilerMultiplexer->GetAllocationSize(pbNewILMethodHeader);
+        const ULONG size = allocated != 0 ? allocated : DetermineSizeFromIL(pbNewILMethodHeader);
+        if (allocated == 0 && IsLogLevelEnabled(spdlog::level::info)) {
+            Info("IL size of {} is {} taken from its IL header",
+                 _metadataHelper->GetMethodName(moduleId, methodid), size);
+        }
+        auto block = FindBlock(_functionILBlocks, moduleId, methodid);
+        const bool hadBlock = block != nullptr;
+        if (!hadBlock) {
+            block = CreateFunctionILBlock(moduleId, methodid);
+        }
+        HRESULT result = block->SetILFunctionBody(size, pbNewILMethodHeader);
+        if (SUCCEEDED(result)) {
+            result = hadBlock && size == 0 ? E_FAIL : S_OK;
+            _pProfilerMultiplexer->SetFunctionILIfNewFunction(block, moduleId, methodid);
+        }
+        // Copied into the block by now: the target's memory from the allocator goes after the next JIT.
+        if (allocated != 0) {
+            _pProfilerMultiplexer->AddPendingDeallocation(pbNewILMethodHeader);
+        }
+        return result;
+    });
 }
 
 PVOID TargetProfilerProxy::Alloc(ULONG cb) {
@@ -83,8 +141,8 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::GetFunctionILBlock(Module
     return FindBlock(_functionILBlocks, moduleId, methodDef);
 }
 
-ULONG TargetProfilerProxy::DetermineSizeFromIL(const unsigned char* /*pILMethod*/) {
-    return 0;
+ULONG TargetProfilerProxy::DetermineSizeFromIL(const unsigned char* pILMethod) {
+    return MethodBodySize(pILMethod);
 }
 
 } // namespace profilermultiplexer
