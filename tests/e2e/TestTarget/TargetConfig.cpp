@@ -1,5 +1,6 @@
 #include "TargetConfig.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace e2e {
@@ -12,6 +13,19 @@ std::optional<std::string> Variable(int number, const char* suffix) {
         return std::nullopt;
     }
     return std::string(value);
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) {
+            parts.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return parts;
 }
 
 // Decimal, or hexadecimal with 0x.
@@ -44,6 +58,28 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     }
     if (auto value = Variable(number, "NEW_MASK_ON_MODULELOAD")) {
         config.newMaskOnModuleLoad = Number(*value);
+    }
+    if (auto value = Variable(number, "IL_METHODS")) {
+        config.ilMethods = Split(*value, ',');
+    }
+    if (auto value = Variable(number, "IL_REWRITE")) {
+        config.ilRewrite = *value;
+    }
+    if (auto value = Variable(number, "IL_EXPECT")) {
+        config.ilExpect = static_cast<int>(Number(*value));
+    }
+    if (auto value = Variable(number, "REJIT_METHOD")) {
+        config.rejitMethod = *value;
+    }
+    if (auto value = Variable(number, "REJIT_STEPS")) {
+        for (const std::string& step : Split(*value, ',')) {
+            const size_t equals = step.find('=');
+            config.rejitSteps[step.substr(0, equals)] =
+                equals == std::string::npos ? "" : step.substr(equals + 1);
+        }
+    }
+    if (auto value = Variable(number, "REJIT_IN_CALLBACK")) {
+        config.rejitInCallback = *value;
     }
     return config;
 }

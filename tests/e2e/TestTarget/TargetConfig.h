@@ -4,8 +4,10 @@
 #include "ComBase.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -18,6 +20,17 @@ struct TargetConfig {
     int infoVersion = 10;          // _INFO_VERSION: ICorProfilerInfo version asked of the info object, 1..11
     HRESULT initResult = S_OK;     // _INIT_RESULT: what Initialize returns
     std::optional<uint64_t> newMaskOnModuleLoad; // _NEW_MASK_ON_MODULELOAD: high << 32 | low, set once
+    // Methods are named "Type::Method"; a name ending in '*' stands for every method it begins.
+    std::vector<std::string> ilMethods; // _IL_METHODS: comma-separated, rewritten at their first JIT
+    std::string ilRewrite;              // _IL_REWRITE: the rewrite, for JIT and ReJIT (see IlRewrite)
+    std::optional<int> ilExpect;        // _IL_EXPECT: how many methods must have been rewritten at JIT
+    std::string rejitMethod;            // _REJIT_METHOD: the method the target ReJITs and reverts
+    // _REJIT_STEPS: "Type::Marker=action,...": when a marker method is JIT-compiled the target requests
+    // "rejit" or "revert" of the ReJIT method from its own thread, or "drop"s it: from then on its
+    // GetReJITParameters leaves the method's IL alone.
+    std::map<std::string, std::string> rejitSteps;
+    std::string
+        rejitInCallback; // _REJIT_IN_CALLBACK: "rejit" or "revert" from inside the first GetReJITParameters
 
     static TargetConfig FromEnvironment(int number);
 };

@@ -2,6 +2,7 @@
 
 #include "MetaDataImport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -44,7 +45,9 @@ std::string Narrow(const WCHAR* text) {
 
 } // namespace
 
-TestTarget::TestTarget(TargetConfig config) : RecordingCallback(config.out), _config(std::move(config)) {}
+TestTarget::TestTarget(TargetConfig config)
+    : RecordingCallback(config.out), _config(std::move(config)),
+      _rewrite(IlRewrite::Parse(_config.ilRewrite)) {}
 
 HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
     Received("Initialize");
@@ -59,12 +62,26 @@ HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
         return E_FAIL;
     }
     SetMask(_config.maskLow, _config.maskHigh);
+    if (!_rewrite.valid()) {
+        Fail("unknown IL rewrite '" + _config.ilRewrite + "'");
+    }
+    if (!_config.rejitSteps.empty()) {
+        _worker.Start();
+    }
     return _config.initResult;
 }
 
 HRESULT TestTarget::Shutdown() {
     Received("Shutdown");
+    _worker.Stop();
     const bool once = ++_shutdownCount == 1 && _initializeCount == 1;
+    if (_config.ilExpect) {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        if (_rewritten.size() != static_cast<size_t>(*_config.ilExpect)) {
+            Fail("rewrote " + std::to_string(_rewritten.size()) + " methods at JIT, expected " +
+                 std::to_string(*_config.ilExpect));
+        }
+    }
     _record.WriteLine("SUMMARY\tcallbacks=" + std::to_string(_callbacks) +
                       "\tfailures=" + std::to_string(_failures));
     _record.WriteLine(_failures == 0 && once ? PassPhrase : "E2E TARGET FAIL");
@@ -86,13 +103,167 @@ HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
 }
 
 HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
-    Received("JITCompilationStarted", MethodName(functionId));
+    const Method method = Describe(functionId);
+    Received("JITCompilationStarted", method.name);
+    if (method.name == _config.rejitMethod) {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        _rejitTarget = method;
+    }
+    if (_rewrite.reads() && IsRewritten(method.name)) {
+        RewriteAtJit(functionId, method);
+    }
+    const auto step = _config.rejitSteps.find(method.name);
+    if (step != _config.rejitSteps.end()) {
+        StartStep(step->second);
+    }
     return S_OK;
 }
 
 HRESULT TestTarget::JITCompilationFinished(FunctionID functionId, HRESULT, BOOL) {
     Received("JITCompilationFinished", Hex(functionId));
     return S_OK;
+}
+
+HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
+                                       ICorProfilerFunctionControl* pFunctionControl) {
+    const Method method = Describe(moduleId, methodId);
+    Received("GetReJITParameters", method.name);
+    if (method.name == _config.rejitMethod && !_dropped) {
+        std::string read;
+        const std::vector<BYTE> il = RewriteCurrentIL(method, read);
+        if (!il.empty()) {
+            const HRESULT hr = pFunctionControl->SetILFunctionBody(static_cast<ULONG>(il.size()), il.data());
+            _record.Record("call", "FunctionControl::SetILFunctionBody",
+                           method.name + " read=" + read + " wrote=" + HexBytes(il.data(), il.size()) +
+                               " hr=" + HexResult(hr));
+            if (FAILED(hr)) {
+                Fail("SetILFunctionBody on the function control: " + HexResult(hr));
+            }
+        }
+    }
+    if (!_config.rejitInCallback.empty() && !_requestedInCallback.exchange(true)) {
+        Request(_config.rejitInCallback);
+    }
+    return S_OK;
+}
+
+HRESULT TestTarget::ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL) {
+    Received("ReJITCompilationStarted", Describe(functionId).name + " rejit=" + std::to_string(rejitId));
+    return S_OK;
+}
+
+HRESULT TestTarget::ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId, HRESULT hrStatus, BOOL) {
+    Received("ReJITCompilationFinished",
+             Describe(functionId).name + " rejit=" + std::to_string(rejitId) + " hr=" + HexResult(hrStatus));
+    return S_OK;
+}
+
+HRESULT TestTarget::ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID, HRESULT hrStatus) {
+    Received("ReJITError", Describe(moduleId, methodId).name + " hr=" + HexResult(hrStatus));
+    return S_OK;
+}
+
+bool TestTarget::IsRewritten(const std::string& name) const {
+    for (const std::string& pattern : _config.ilMethods) {
+        const bool prefix = !pattern.empty() && pattern.back() == '*';
+        if (prefix ? name.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0
+                   : name == pattern) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Rewrites a method once: the runtime may compile it again (tiered compilation), and then hands out the
+// IL already set.
+void TestTarget::RewriteAtJit(FunctionID functionId, const Method& method) {
+    {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        if (!_rewritten.insert(functionId).second) {
+            return;
+        }
+    }
+    std::string read;
+    const std::vector<BYTE> il = RewriteCurrentIL(method, read);
+    if (!_rewrite.writes()) {
+        _record.Record("call", "GetILFunctionBody", method.name + " read=" + read);
+        return;
+    }
+    if (il.empty()) {
+        return;
+    }
+    ComPtr<IMethodMalloc> malloc;
+    HRESULT hr = _info->GetILFunctionBodyAllocator(method.module, malloc.ReleaseAndGetAddressOf());
+    void* memory = SUCCEEDED(hr) && malloc ? malloc->Alloc(static_cast<ULONG>(il.size())) : nullptr;
+    if (memory == nullptr) {
+        Fail("no memory for the IL of " + method.name + ": " + HexResult(hr));
+        return;
+    }
+    std::copy(il.begin(), il.end(), static_cast<BYTE*>(memory));
+    // The memory is the allocator's owner's from here on.
+    hr = _info->SetILFunctionBody(method.module, method.token, static_cast<LPCBYTE>(memory));
+    _record.Record("call", "SetILFunctionBody",
+                   method.name + " read=" + read + " wrote=" + HexBytes(il.data(), il.size()) +
+                       " hr=" + HexResult(hr));
+    if (FAILED(hr)) {
+        Fail("SetILFunctionBody of " + method.name + ": " + HexResult(hr));
+    }
+}
+
+std::vector<BYTE> TestTarget::RewriteCurrentIL(const Method& method, std::string& read) {
+    LPCBYTE header = nullptr;
+    ULONG size = 0;
+    const HRESULT hr = _info->GetILFunctionBody(method.module, method.token, &header, &size);
+    if (FAILED(hr) || header == nullptr) {
+        Fail("GetILFunctionBody of " + method.name + ": " + HexResult(hr));
+        return {};
+    }
+    // Valid only during this callback: copied at once.
+    const std::vector<BYTE> current(header, header + size);
+    read = HexBytes(current.data(), current.size());
+    if (!_rewrite.writes()) {
+        return {};
+    }
+    std::string error;
+    std::vector<BYTE> il = _rewrite.Apply(current.data(), size, method.type, error);
+    if (il.empty()) {
+        Fail("cannot rewrite " + method.name + " (" + read + "): " + error);
+    }
+    return il;
+}
+
+void TestTarget::StartStep(const std::string& action) {
+    if (action == "drop") {
+        _dropped = true;
+        _record.Record("call", "Drop", _config.rejitMethod);
+        return;
+    }
+    if (!_worker.Post([this, action] { Request(action); })) {
+        Fail("no thread for the step " + action);
+    }
+}
+
+void TestTarget::Request(const std::string& action) {
+    std::optional<Method> method;
+    {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        method = _rejitTarget;
+    }
+    if (!method) {
+        Fail(action + " of " + _config.rejitMethod + " before its first JIT compilation");
+        return;
+    }
+    if (action == "rejit") {
+        const HRESULT hr = _info->RequestReJIT(1, &method->module, &method->token);
+        _record.Record("call", "RequestReJIT", method->name + " hr=" + HexResult(hr));
+    } else if (action == "revert") {
+        HRESULT status = S_OK;
+        const HRESULT hr = _info->RequestRevert(1, &method->module, &method->token, &status);
+        _record.Record("call", "RequestRevert",
+                       method->name + " hr=" + HexResult(hr) + " status=" + HexResult(status));
+    } else {
+        Fail("unknown step " + action);
+    }
 }
 
 // Records who answers the configured version: the object given to Initialize itself, or another one.
@@ -126,36 +297,43 @@ void TestTarget::SetMask(DWORD low, DWORD high) {
     }
 }
 
-std::string TestTarget::MethodName(FunctionID functionId) {
+TestTarget::Method TestTarget::Describe(FunctionID functionId) {
     ClassID classId = 0;
     ModuleID moduleId = 0;
     mdToken token = 0;
-    HRESULT hr = _info->GetFunctionInfo(functionId, &classId, &moduleId, &token);
+    const HRESULT hr = _info->GetFunctionInfo(functionId, &classId, &moduleId, &token);
     if (FAILED(hr)) {
         Fail("GetFunctionInfo " + Hex(functionId) + ": " + HexResult(hr));
-        return "?";
+        return {};
     }
+    return Describe(moduleId, token);
+}
+
+TestTarget::Method TestTarget::Describe(ModuleID moduleId, mdMethodDef token) {
+    Method result;
+    result.module = moduleId;
+    result.token = token;
     ComPtr<IMetaDataImport> import;
-    hr = _info->GetModuleMetaData(moduleId, ofRead, IID_IMetaDataImport,
-                                  reinterpret_cast<IUnknown**>(import.ReleaseAndGetAddressOf()));
+    HRESULT hr = _info->GetModuleMetaData(moduleId, ofRead, IID_IMetaDataImport,
+                                          reinterpret_cast<IUnknown**>(import.ReleaseAndGetAddressOf()));
     if (FAILED(hr)) {
         Fail("GetModuleMetaData " + Hex(moduleId) + ": " + HexResult(hr));
-        return "?";
+        return result;
     }
     WCHAR method[NameCapacity] = {};
     WCHAR type[NameCapacity] = {};
-    mdTypeDef typeToken = 0;
     ULONG length = 0;
-    hr = import->GetMethodProps(token, &typeToken, method, NameCapacity, &length, nullptr, nullptr, nullptr,
+    hr = import->GetMethodProps(token, &result.type, method, NameCapacity, &length, nullptr, nullptr, nullptr,
                                 nullptr, nullptr);
     if (SUCCEEDED(hr)) {
-        hr = import->GetTypeDefProps(typeToken, type, NameCapacity, &length, nullptr, nullptr);
+        hr = import->GetTypeDefProps(result.type, type, NameCapacity, &length, nullptr, nullptr);
     }
     if (FAILED(hr)) {
         Fail("metadata of method " + Hex(token) + ": " + HexResult(hr));
-        return "?";
+        return result;
     }
-    return Narrow(type) + "::" + Narrow(method);
+    result.name = Narrow(type) + "::" + Narrow(method);
+    return result;
 }
 
 std::string TestTarget::ModuleName(ModuleID moduleId) {

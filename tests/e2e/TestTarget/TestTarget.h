@@ -1,16 +1,24 @@
 // The configurable test target profiler. It sets the event mask its configuration names, records the
 // callbacks it receives, and calls back into its info object as real profilers do: method, module and
-// assembly names through the info and metadata interfaces. At Shutdown it writes a summary and, when its
-// own checks all held, the pass phrase.
+// assembly names through the info and metadata interfaces. It rewrites the IL of the methods it is given
+// at their first JIT compilation, and ReJITs or reverts one method when the program calls marker methods,
+// rewriting it again in GetReJITParameters. At Shutdown it writes a summary and, when its own checks all
+// held, the pass phrase.
 #pragma once
 
 #include "ComPtr.h"
 #include "CorProfilerInfo.h"
+#include "IlRewrite.h"
 #include "RecordingCallback.h"
 #include "TargetConfig.h"
+#include "WorkerThread.h"
 
 #include <atomic>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -24,11 +32,33 @@ public:
     HRESULT ModuleLoadFinished(ModuleID moduleId, HRESULT hrStatus) override;
     HRESULT JITCompilationStarted(FunctionID functionId, BOOL fIsSafeToBlock) override;
     HRESULT JITCompilationFinished(FunctionID functionId, HRESULT hrStatus, BOOL fIsSafeToBlock) override;
+    HRESULT GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
+                               ICorProfilerFunctionControl* pFunctionControl) override;
+    HRESULT ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL fIsSafeToBlock) override;
+    HRESULT ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId, HRESULT hrStatus,
+                                     BOOL fIsSafeToBlock) override;
+    HRESULT ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID functionId,
+                       HRESULT hrStatus) override;
 
 private:
+    // A method as the metadata names it: "Type::Method".
+    struct Method {
+        ModuleID module = 0;
+        mdMethodDef token = 0;
+        mdTypeDef type = 0;
+        std::string name = "?";
+    };
+
     void ProbeInfoVersion(IUnknown* info);
     void SetMask(DWORD low, DWORD high);
-    std::string MethodName(FunctionID functionId);
+    Method Describe(FunctionID functionId);
+    Method Describe(ModuleID moduleId, mdMethodDef token);
+    bool IsRewritten(const std::string& name) const;
+    void RewriteAtJit(FunctionID functionId, const Method& method);
+    // The method's current IL read through the info object, rewritten; empty when only read or failed.
+    std::vector<BYTE> RewriteCurrentIL(const Method& method, std::string& read);
+    void StartStep(const std::string& action);
+    void Request(const std::string& action);
     std::string ModuleName(ModuleID moduleId);
     std::string AssemblyName(AssemblyID assemblyId);
     // Counts a broken expectation and records why.
@@ -40,6 +70,14 @@ private:
     std::atomic<int> _shutdownCount{0};
     std::atomic<int> _failures{0};
     std::atomic<bool> _maskChanged{false};
+
+    const IlRewrite _rewrite;
+    std::mutex _ilLock;
+    std::set<FunctionID> _rewritten;    // under _ilLock
+    std::optional<Method> _rejitTarget; // under _ilLock: known from its first JIT compilation
+    std::atomic<bool> _dropped{false};  // the ReJIT method's IL is left alone
+    std::atomic<bool> _requestedInCallback{false};
+    WorkerThread _worker;
 };
 
 } // namespace e2e
