@@ -119,6 +119,12 @@ for _name in ("ExceptionThrown ExceptionSearchFunctionEnter ExceptionSearchFunct
 KNOWN_METHODS = ["E2E.App.Workload::Fibonacci", "E2E.App.Workload::SumOfProducts",
                  "E2E.App.Workload::ThrowAndCatch", "E2E.Lib.Calculator::Multiply", "E2E.Lib.Calculator::Checked"]
 
+# The program's methods whose IL the targets rewrite.
+IL_VALUE = "E2E.App.IlChain::Value"
+MANY_METHODS = "E2E.App.ManyMethods::M"
+MANY_COUNT = 200
+TIERING = (("tiered", "1"), ("not tiered", "0"))
+
 LOG_LINE = re.compile(r"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(\w+)\] \[thread \d+\] (.*)$")
 LEVELS = ["trace", "debug", "info", "warning", "error", "critical"]
 
@@ -141,6 +147,11 @@ class Record:
 
     def key(self):
         return self.tid, self.name, self.details
+
+    def fields(self):
+        """Details "Type::Method key=value ...": the method, then the values by key."""
+        method, *pairs = self.details.split(" ")
+        return method, dict(pair.split("=", 1) for pair in pairs if "=" in pair)
 
 
 class TargetRecords:
@@ -234,8 +245,8 @@ class Driver:
         env["DOTNET_DbgEnableMiniDump"] = "0"
         return env
 
-    def execute(self, env, exit_code=0):
-        command = ["dotnet", self.app, "workload", str(exit_code)]
+    def execute(self, env, exit_code=0, program=("workload",)):
+        command = ["dotnet", self.app, program[0], str(exit_code), *program[1:]]
 
         def no_core_dump():
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
@@ -257,9 +268,11 @@ class Driver:
             self._baseline = stdout, stderr
         return self._baseline
 
-    def run(self, targets, exit_code=0, extra=None, log_folder=True, log_level="info", direct=False):
+    def run(self, targets, exit_code=0, extra=None, log_folder=True, log_level="info", direct=False,
+            program=("workload",), output=None):
         """Runs the program under the multiplexer, or with direct=True under the one target alone; returns
-        the run, with the targets' records read back."""
+        the run, with the targets' records read back. program is the program's scenario and its arguments;
+        output is its expected output, by default that of a run without profiler."""
         logs = os.path.join(self.work, "logs")
         os.makedirs(logs, exist_ok=True)
         env = self.clean_environment()
@@ -277,12 +290,12 @@ class Driver:
                 os.remove(out)
             env.update(target.environment("CORECLR_", self.library, out))
         env.update(extra or {})
-        returncode, stdout, stderr, pid = self.execute(env, exit_code)
+        returncode, stdout, stderr, pid = self.execute(env, exit_code, program)
         log_path = self.log_path(env, pid)
         run = Run(returncode, stdout, stderr, pid, log_path)
         for target in targets:
             target.records = TargetRecords(os.path.join(self.work, f"target_{target.name}.txt"))
-        self.check_exit(run, exit_code)
+        self.check_exit(run, exit_code, output)
         if self.show:
             self.describe(run, targets)
         return run
@@ -295,10 +308,14 @@ class Driver:
             return os.path.join(env["CORECLR_PROFILER_HOME"], "Tarnix", "Logs", name)
         return os.path.join(env.get("TMPDIR", "/tmp"), "Tarnix", "Logs", name)
 
-    def check_exit(self, run, exit_code):
+    def check_exit(self, run, exit_code, output):
         if run.returncode < 0:
             raise ScenarioFailure(f"the program died of signal {-run.returncode}\n{run.stderr}")
         require(run.returncode == exit_code, f"exit code {run.returncode}, expected {exit_code}\n{run.stderr}")
+        if output is not None:
+            require(run.stdout == output, f"the program's output:\n{run.stdout}\nexpected:\n{output}")
+            require(run.stderr == "", f"the program's error output:\n{run.stderr}")
+            return
         stdout, stderr = self.baseline()
         expected = stdout.replace("exit code 0", f"exit code {exit_code}")
         require(run.stdout == expected, f"the program's output changed:\n{run.stdout}\nexpected:\n{expected}")
@@ -555,9 +572,139 @@ def exit_code(driver):
         check_lifecycle(target)
 
 
-SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced, no_target,
-                                     broken_targets, failed_initialize, newer_info, log_folder, log_home,
-                                     log_temp, exit_code)}
+# IL chain scenarios.
+
+def program_output(scenario, lines, exit_code=0):
+    return "".join(f"{line}\n" for line in [f"scenario {scenario}", *lines, f"exit code {exit_code}"])
+
+
+def for_each_tiering(check):
+    """Runs check(extra environment, tiered) with tiered compilation on, then off; failures name the mode."""
+    for mode, value in TIERING:
+        try:
+            check({"DOTNET_TieredCompilation": value}, value == "1")
+        except ScenarioFailure as failure:
+            raise ScenarioFailure(f"[{mode}] {failure}") from None
+
+
+def il_calls(target, name, method):
+    """The target's calls of that name for the method, as (method, fields) pairs, in order."""
+    calls = [r.fields() for r in target.records.calls(name)]
+    return [fields for called, fields in calls if called == method]
+
+
+def only_rewrite(target, method):
+    rewrites = il_calls(target, "SetILFunctionBody", method)
+    require(len(rewrites) == 1, f"{target.name}: {len(rewrites)} rewrites of {method} at JIT, expected 1")
+    require(rewrites[0]["hr"] == "0x0", f"{target.name}: SetILFunctionBody of {method}: {rewrites[0]['hr']}")
+    return rewrites[0]
+
+
+def il_size(hex_text):
+    return len(hex_text) // 2
+
+
+def display_name(method):
+    return f"[App.dll] {method}"
+
+
+def check_il_log(run, method, applied):
+    """The runtime received IL for the method the given number of times, and every body came from the
+    proxies' allocator."""
+    given = [m for m in run.log_messages("trace")
+             if m.startswith("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for "
+                             f"{display_name(method)}")]
+    require(len(given) == applied, f"IL given to the runtime {len(given)} times for {method}, expected {applied}")
+    run.require_no_log("Can't find allocation size for")
+
+
+def check_compilations(target, method, tiered):
+    """Tiered compilation compiles the method again, from the IL already set; without it, once."""
+    count = sum(1 for r in target.records.callbacks("JITCompilationStarted") if r.details == method)
+    require(count >= 2 if tiered else count == 1, f"{method} compiled {count} times")
+
+
+def il_chain(driver):
+    """The second target rewrites the IL the first one left: (1 + 10) x 2."""
+    def check(extra, tiered):
+        first = Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="add 10", il_expect=1)
+        second = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="mul 2", il_expect=1)
+        run = driver.run([first, second], log_level="trace", extra=extra, program=["ilchain"],
+                         output=program_output("ilchain", ["value = 22", "value after warm-up = 22"]))
+        for target in (first, second):
+            check_lifecycle(target)
+        rewritten = only_rewrite(first, IL_VALUE)
+        require(only_rewrite(second, IL_VALUE)["read"] == rewritten["wrote"], "e2e_2 did not read e2e_1's IL")
+        run.require_log(f"ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: "
+                        f"{il_size(rewritten['wrote'])} from e2e_1 for {display_name(IL_VALUE)}")
+        check_il_log(run, IL_VALUE, 1)
+        check_compilations(first, IL_VALUE, tiered)
+    for_each_tiering(check)
+
+
+def il_first_only(driver):
+    """Only the first target rewrites; the second reads the rewrite and leaves it."""
+    def check(extra, tiered):
+        first = Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="add 10", il_expect=1)
+        second = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="read", il_expect=1)
+        run = driver.run([first, second], log_level="trace", extra=extra, program=["ilchain"],
+                         output=program_output("ilchain", ["value = 11", "value after warm-up = 11"]))
+        for target in (first, second):
+            check_lifecycle(target)
+        rewritten = only_rewrite(first, IL_VALUE)
+        reads = il_calls(second, "GetILFunctionBody", IL_VALUE)
+        require([r["read"] for r in reads] == [rewritten["wrote"]], f"e2e_2 read {reads}")
+        require(not second.records.calls("SetILFunctionBody"), "e2e_2 set IL")
+        check_il_log(run, IL_VALUE, 1)
+        check_compilations(first, IL_VALUE, tiered)
+    for_each_tiering(check)
+
+
+def il_guard(driver):
+    """The first target puts a try/catch in front of the body (a fat header with an exception section);
+    the second target's rewrite moves that section behind its longer code."""
+    def check(extra, tiered):
+        first = Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="guard add 10",
+                       il_expect=1)
+        second = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="mul 2", il_expect=1)
+        run = driver.run([first, second], log_level="trace", extra=extra, program=["ilchain"],
+                         output=program_output("ilchain", ["value = 22", "value after warm-up = 22"]))
+        for target in (first, second):
+            check_lifecycle(target)
+        guarded = only_rewrite(first, IL_VALUE)
+        chained = only_rewrite(second, IL_VALUE)
+        require(chained["read"] == guarded["wrote"], "e2e_2 did not read e2e_1's IL")
+        for rewrite in (guarded, chained):
+            header = int(rewrite["wrote"][:2], 16)
+            require(header & 0x3 == 0x3 and header & 0x8, f"no fat header with sections: {rewrite['wrote']}")
+        check_il_log(run, IL_VALUE, 1)
+        check_compilations(first, IL_VALUE, tiered)
+    for_each_tiering(check)
+
+
+def il_many(driver):
+    """Both targets rewrite many methods while several threads have them compiled at once."""
+    def check(extra, tiered):
+        targets = [Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=MANY_METHODS + "*", il_rewrite="add 10",
+                          il_expect=MANY_COUNT),
+                   Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=MANY_METHODS + "*", il_rewrite="mul 2",
+                          il_expect=MANY_COUNT)]
+        lines = [f"M{k:03d} = {(k + 10) * 2}" for k in range(MANY_COUNT)]
+        run = driver.run(targets, log_level="trace", extra=extra, program=["ilmany"],
+                         output=program_output("ilmany", lines))
+        for target in targets:
+            check_lifecycle(target)
+        given = [m for m in run.log_messages("trace")
+                 if m.startswith("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for "
+                                 f"{display_name(MANY_METHODS)}")]
+        require(len(given) == MANY_COUNT, f"IL given to the runtime {len(given)} times")
+        run.require_no_log("Can't find allocation size for")
+    for_each_tiering(check)
+
+
+SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
+                                     no_target, broken_targets, failed_initialize, newer_info, log_folder,
+                                     log_home, log_temp, exit_code, il_chain, il_first_only, il_guard, il_many)}
 
 
 def main():

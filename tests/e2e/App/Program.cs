@@ -4,26 +4,28 @@ using E2E.Lib;
 namespace E2E.App;
 
 // Runs one scenario, prints what it computes (the same text on every run) and exits with the code given
-// as the second argument (0 when none).
-//   dotnet App.dll [scenario] [exit code]
+// as the second argument (0 when none); further arguments are the scenario's.
+//   dotnet App.dll [scenario] [exit code] [scenario arguments]
 public static class Program
 {
-    private static readonly Dictionary<string, Action> Scenarios = new()
+    private static readonly Dictionary<string, Action<string[]>> Scenarios = new()
     {
-        ["workload"] = Workload.Run,
+        ["workload"] = _ => Workload.Run(),
+        ["ilchain"] = IlChain.Run,
+        ["ilmany"] = IlChain.RunMany,
     };
 
     public static int Main(string[] args)
     {
         string scenario = args.Length > 0 ? args[0] : "workload";
         int exitCode = args.Length > 1 ? int.Parse(args[1]) : 0;
-        if (!Scenarios.TryGetValue(scenario, out Action? run))
+        if (!Scenarios.TryGetValue(scenario, out Action<string[]>? run))
         {
             Console.Error.WriteLine($"unknown scenario '{scenario}', known: {string.Join(", ", Scenarios.Keys)}");
             return 2;
         }
         Console.WriteLine($"scenario {scenario}");
-        run();
+        run(args.Skip(2).ToArray());
         Console.WriteLine($"exit code {exitCode}");
         return exitCode;
     }
