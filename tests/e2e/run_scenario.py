@@ -27,6 +27,7 @@ JIT_COMPILATION = 0x20
 EXCEPTIONS = 0x40
 GC = 0x80
 THREADS = 0x200
+REJIT = 0x40000
 HIGH_BASIC_GC = 0x10 << 32
 ALWAYS = -1
 
@@ -123,6 +124,7 @@ KNOWN_METHODS = ["E2E.App.Workload::Fibonacci", "E2E.App.Workload::SumOfProducts
 IL_VALUE = "E2E.App.IlChain::Value"
 MANY_METHODS = "E2E.App.ManyMethods::M"
 MANY_COUNT = 200
+REJIT_VALUE = "E2E.App.RejitSteps::Value"
 TIERING = (("tiered", "1"), ("not tiered", "0"))
 
 LOG_LINE = re.compile(r"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(\w+)\] \[thread \d+\] (.*)$")
@@ -189,8 +191,9 @@ class TargetRecords:
 class Target:
     """One configured instance of the test target: its multiplexer name, class id number and settings."""
 
-    def __init__(self, name, number, priority, mask_low=0, mask_high=0, **options):
+    def __init__(self, name, number, priority, mask_low=0, mask_high=0, revert_rejit_call_order=False, **options):
         self.name, self.number, self.priority = name, number, priority
+        self.revert_rejit_call_order = revert_rejit_call_order
         self.mask = mask_high << 32 | mask_low
         self.settings = {"MASK_LOW": hex(mask_low), "MASK_HIGH": hex(mask_high)}
         self.settings.update({key.upper(): str(value) for key, value in options.items()})
@@ -203,6 +206,8 @@ class Target:
         env[f"{prefix}{self.name}_PROFILER_PATH"] = library
         env[f"{prefix}{self.name}_PROFILER"] = self.clsid
         env[f"{prefix}{self.name}_PRIORITY"] = str(self.priority)
+        if self.revert_rejit_call_order:
+            env[f"{prefix}{self.name}_REVERT_REJIT_CALL_ORDER"] = "1"
         return env
 
 
@@ -572,7 +577,7 @@ def exit_code(driver):
         check_lifecycle(target)
 
 
-# IL chain scenarios.
+# IL chain and ReJIT scenarios.
 
 def program_output(scenario, lines, exit_code=0):
     return "".join(f"{line}\n" for line in [f"scenario {scenario}", *lines, f"exit code {exit_code}"])
@@ -702,9 +707,156 @@ def il_many(driver):
     for_each_tiering(check)
 
 
+def rejit_steps(actions):
+    """_REJIT_STEPS for {step number: action}."""
+    return ",".join(f"E2E.App.RejitSteps::Step{step}={action}" for step, action in sorted(actions.items()))
+
+
+def rejit_target(name, number, rewrite, actions, mask=JIT_COMPILATION | REJIT, **options):
+    return Target(name, number, number, mask, il_rewrite=rewrite, rejit_method=REJIT_VALUE,
+                  rejit_steps=rejit_steps(actions), **options)
+
+
+def run_rejit(driver, targets, values, extra=None, **options):
+    """Runs the ReJIT program, which polls for the given value after each step."""
+    lines = ["value = 1"] + [f"after step {step}: value = {value}" for step, value in enumerate(values, 1)]
+    environment = {"DOTNET_TieredCompilation": "0"}
+    environment.update(extra or {})
+    run = driver.run(targets, log_level="trace", extra=environment, program=["rejit", *map(str, values)],
+                     output=program_output("rejit", lines), **options)
+    for target in targets:
+        check_lifecycle(target)
+        check_mask_respected(target)
+    return run
+
+
+def require_calls(target, name, expected):
+    """The target's calls of that name for the ReJIT method are the expected ones, each written as the part
+    of its details after the method."""
+    calls = il_calls(target, name, REJIT_VALUE)
+    got = [" ".join(f"{key}={value}" for key, value in fields.items()) for fields in calls]
+    require(got == expected, f"{target.name}: {name} {got}, expected {expected}")
+
+
+def rejit_rewrites(target, count):
+    rewrites = il_calls(target, "FunctionControl::SetILFunctionBody", REJIT_VALUE)
+    require(len(rewrites) == count, f"{target.name}: {len(rewrites)} rewrites in GetReJITParameters, expected {count}")
+    require(all(r["hr"] == "0x0" for r in rewrites), f"{target.name}: {rewrites}")
+    return rewrites
+
+
+def rejit_callbacks(target):
+    names = ("ReJITCompilationStarted", "GetReJITParameters", "ReJITCompilationFinished")
+    return [r for r in target.records.callbacks() if r.name in names]
+
+
+def check_call_order(target):
+    """A target flagged to revert the ReJIT call order receives ReJITCompilationStarted just before each
+    GetReJITParameters; any other target receives it after."""
+    callbacks = rejit_callbacks(target)
+    for index, record in enumerate(callbacks):
+        if record.name != "GetReJITParameters":
+            continue
+        before = callbacks[index - 1].name if index > 0 else None
+        after = callbacks[index + 1].name if index + 1 < len(callbacks) else None
+        if target.revert_rejit_call_order:
+            require(before == "ReJITCompilationStarted", f"{target.name}: GetReJITParameters after {before}")
+        else:
+            require(before != "ReJITCompilationStarted" and after == "ReJITCompilationStarted",
+                    f"{target.name}: ReJITCompilationStarted before GetReJITParameters")
+
+
+def rejit(driver):
+    """Both targets ReJIT the method in chain order, then revert it one after the other; a target without
+    the ReJIT event mask bit is refused. Several threads call the method meanwhile."""
+    def check(extra, tiered):
+        first = rejit_target("e2e_1", 1, "add 10", {2: "rejit", 3: "revert"})
+        second = rejit_target("e2e_2", 2, "mul 2", {1: "rejit", 4: "revert"}, revert_rejit_call_order=True)
+        refused = rejit_target("e2e_3", 3, "add 1000", {1: "rejit"}, mask=JIT_COMPILATION)
+        # Step 1: the second target alone; step 2: both, the first one's request makes the second rewrite
+        # again; step 3: the first reverts, the second rewrites the method's own IL; step 4: nothing left.
+        run = run_rejit(driver, [first, second, refused], [2, 22, 2, 1], extra)
+        require_calls(first, "RequestReJIT", ["hr=0x0"])
+        require_calls(first, "RequestRevert", ["hr=0x0 status=0x0"])
+        require_calls(second, "RequestReJIT", ["hr=0x0"])
+        require_calls(second, "RequestRevert", ["hr=0x0 status=0x0"])
+        require_calls(refused, "RequestReJIT", ["hr=0x80004005"])
+        run.require_log("Profiler e2e_3 is asking for rejit but it's event mask is masking this request")
+        (alone,) = rejit_rewrites(first, 1)
+        original, chained, after_revert = rejit_rewrites(second, 3)
+        require(alone["read"] == original["read"], "e2e_1 did not start from the method's own IL")
+        require(chained["read"] == alone["wrote"], "e2e_2 did not read e2e_1's rewrite")
+        # The IL given during a ReJIT is not handed out again: after the revert the chain restarts from the
+        # method's own IL.
+        require(after_revert["read"] == original["read"], "e2e_2 read an earlier ReJIT's IL after the revert")
+        for target in (first, second):
+            check_call_order(target)
+    for_each_tiering(check)
+
+
+def rejit_direct(driver):
+    """Reference: the test target alone under the runtime. The runtime hands out the method's own IL in
+    GetReJITParameters, not the IL of an earlier ReJIT."""
+    target = rejit_target("direct", 1, "add 10", {1: "rejit", 2: "rejit", 3: "revert"})
+    run_rejit(driver, [target], [11, 11, 1], direct=True)
+    first, second = rejit_rewrites(target, 2)
+    require(first["read"] == second["read"], "the runtime handed out an earlier ReJIT's IL")
+
+
+def rejit_revert_inside(driver):
+    """The second target stays pending after the first one's revert but leaves the IL alone: the
+    multiplexer asks the runtime for a revert from inside the runtime's GetReJITParameters."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 3: "revert"})
+    second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit", 3: "drop"})
+    run = run_rejit(driver, [first, second], [11, 22, 1])
+    rejit_rewrites(second, 1)
+    require(len(second.records.callbacks("GetReJITParameters")) == 2, "e2e_2 was not asked at the revert")
+    run.require_log(f"Requesting a real IL revert for {display_name(REJIT_VALUE)}")
+    run.require_no_log("ProfilerMultiplexer::RevertFromRejit failed")
+    run.require_no_log("ProfilerMultiplexer::RevertFromRejit got an error result")
+
+
+def rejit_replay(driver):
+    """A target reverts from inside its GetReJITParameters: the request waits and is passed to the runtime
+    from inside the runtime's GetReJITParameters, after the lock is released."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit"}, rejit_in_callback="revert")
+    second = rejit_target("e2e_2", 2, "mul 2", {})
+    run = run_rejit(driver, [first, second], [1])
+    require_calls(first, "RequestRevert", ["hr=0x0 status=0x0"])
+    run.require_log(f"ProfilerMultiplexer::RequestReJITOrRevert, {display_name(REJIT_VALUE)} rejit process for "
+                    "the requested function is in progress. put the function in a rejit request waiting list.")
+    run.require_log(f"ProfilerMultiplexer::RestartPendingRejitRequests, RequestReJITOrRevert for "
+                    f"{display_name(REJIT_VALUE)} return hr=0")
+
+
+def rejit_revert_last(driver):
+    """The last target in the chain reverts first: the first target's rewrite must stay."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 4: "revert"})
+    second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit", 3: "revert"})
+    run_rejit(driver, [first, second], [11, 22, 11, 1])
+
+
+def rejit_replay_rejit(driver):
+    """A target asks for a ReJIT again from inside its GetReJITParameters: its rewrite must stay, and the
+    next target's ReJIT chains onto it."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit"}, rejit_in_callback="rejit")
+    second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit"})
+    run_rejit(driver, [first, second], [11, 22])
+
+
+def rejit_replay_revert(driver):
+    """A target reverts from inside its GetReJITParameters: the next target's ReJIT must no longer see its
+    rewrite."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit"}, rejit_in_callback="revert")
+    second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit"})
+    run_rejit(driver, [first, second], [1, 2])
+
+
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
                                      no_target, broken_targets, failed_initialize, newer_info, log_folder,
-                                     log_home, log_temp, exit_code, il_chain, il_first_only, il_guard, il_many)}
+                                     log_home, log_temp, exit_code, il_chain, il_first_only, il_guard, il_many,
+                                     rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
+                                     rejit_replay_rejit, rejit_replay_revert)}
 
 
 def main():

@@ -13,6 +13,7 @@ public static class Program
         ["workload"] = _ => Workload.Run(),
         ["ilchain"] = IlChain.Run,
         ["ilmany"] = IlChain.RunMany,
+        ["rejit"] = RejitSteps.Run,
     };
 
     public static int Main(string[] args)
