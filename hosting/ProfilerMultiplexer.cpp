@@ -20,6 +20,46 @@ HRESULT MergeResult(HRESULT result, HRESULT hr, bool first) noexcept {
     return S_OK;
 }
 
+// The loop of ForAllTargetProfilers for any call object. The plain fan-out callbacks pass their lambda
+// straight to it, inlined: a callback costs no call through std::function.
+template <class Call>
+__attribute__((always_inline)) inline HRESULT
+CallTargets(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
+            const ProfilerCallbackFunctionFilter& filter,
+            ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
+    HRESULT result = S_OK;
+    bool called = false;
+    const bool trace = IsLogLevelEnabled(spdlog::level::trace);
+    for (const auto& proxy : proxies) {
+        DWORD low = 0;
+        DWORD high = 0;
+        proxy->GetCashedEventMask(low, high);
+        if (!filter.IsCallbackEnabled(function, low, high) || !proxy->SupportsCallback(function)) {
+            continue;
+        }
+        try {
+            if (trace) {
+                Trace("Profiler: {0} => Calling back to {1}", proxy->GetName(),
+                      filter.GetCallbackName(function));
+            }
+            const HRESULT hr = call(proxy->GetTargetProfiler());
+            if (trace) {
+                Trace("Profiler: {0} => Result is {1} from calling {2}", proxy->GetName(), hr,
+                      filter.GetCallbackName(function));
+            }
+            result = MergeResult(result, hr, !called);
+            called = true;
+        } catch (...) {
+            Error("Unhandled exception when calling {0} on {1}", filter.GetCallbackName(function),
+                  proxy->GetName());
+            if (result == S_OK) {
+                result = E_FAIL;
+            }
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 ProfilerMultiplexer::ProfilerMultiplexer(
@@ -182,48 +222,18 @@ void ProfilerMultiplexer::ReleaseRuntimeInfo() noexcept {
 }
 
 HRESULT ProfilerMultiplexer::ForAllTargetProfilers(FunctionName function, const TargetCall& call) noexcept {
-    HRESULT result = S_OK;
-    bool called = false;
-    for (const auto& proxy : _targetProfilerProxies) {
-        DWORD low = 0;
-        DWORD high = 0;
-        proxy->GetCashedEventMask(low, high);
-        if (!_callbackFilter.IsCallbackEnabled(function, low, high) || !proxy->SupportsCallback(function)) {
-            continue;
-        }
-        try {
-            const bool trace = IsLogLevelEnabled(spdlog::level::trace);
-            if (trace) {
-                Trace("Profiler: {0} => Calling back to {1}", proxy->GetName(),
-                      _callbackFilter.GetCallbackName(function));
-            }
-            const HRESULT hr = call(proxy->GetTargetProfiler());
-            if (trace) {
-                Trace("Profiler: {0} => Result is {1} from calling {2}", proxy->GetName(), hr,
-                      _callbackFilter.GetCallbackName(function));
-            }
-            result = MergeResult(result, hr, !called);
-            called = true;
-        } catch (...) {
-            Error("Unhandled exception when calling {0} on {1}", _callbackFilter.GetCallbackName(function),
-                  proxy->GetName());
-            if (result == S_OK) {
-                result = E_FAIL;
-            }
-        }
-    }
-    return result;
+    return CallTargets(_targetProfilerProxies, _callbackFilter, function, call);
 }
 
 // The plain fan-out callbacks: the same call, with the same arguments, on every target that asks for it.
-// std::ref keeps the call object on the stack: no allocation per callback.
+// The call object stays on the stack and is called directly: no allocation, no indirection per callback.
+// They touch nothing that Shutdown releases, so they are not counted as calls in flight.
 #define PM_FANOUT_CALLBACK(kind, name, params, args) PM_FANOUT_CALLBACK_##kind(name, params, args)
 #define PM_FANOUT_CALLBACK_CUSTOM(name, params, args)
 #define PM_FANOUT_CALLBACK_FANOUT(name, params, args)                                                        \
     HRESULT ProfilerMultiplexer::name params {                                                               \
-        CallsInFlight::Scope scope(_callsInFlight);                                                          \
-        auto call = [&](ICorProfilerCallback9* target) { return target->name args; };                        \
-        return ForAllTargetProfilers(FunctionName::name, std::ref(call));                                    \
+        return CallTargets(_targetProfilerProxies, _callbackFilter, FunctionName::name,                      \
+                           [&](ICorProfilerCallback9* target) { return target->name args; });                \
     }
 PM_ALL_CORPROFILERCALLBACK_METHODS(PM_FANOUT_CALLBACK)
 #undef PM_FANOUT_CALLBACK_FANOUT

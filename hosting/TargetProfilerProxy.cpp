@@ -160,10 +160,6 @@ const char* TargetProfilerProxy::GetName() const {
     return _name.c_str();
 }
 
-ICorProfilerCallback9* TargetProfilerProxy::GetTargetProfiler() const {
-    return _pTargetProfiler;
-}
-
 int32_t TargetProfilerProxy::GetCorProfilerInfoInterfaceIndex(const GUID& iid) const {
     for (std::size_t index = 0; index < s_corProfilerInfoIIDs.size(); ++index) {
         if (s_corProfilerInfoIIDs[index].first == iid) {

@@ -56,7 +56,10 @@ public:
     const char* GetName() const override;
     bool HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const override;
     std::shared_ptr<IFunctionILBlock> GetFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
-    ICorProfilerCallback9* GetTargetProfiler() const override;
+    // Inline and final: read by the fan-out once per target and callback.
+    ICorProfilerCallback9* GetTargetProfiler() const final {
+        return _pTargetProfiler;
+    }
     void RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) override;
     void RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
     PVOID Alloc(ULONG cb) override;

@@ -2,7 +2,9 @@
 
 #include "logging/Logging.h"
 
+#include <memory>
 #include <sstream>
+#include <string_view>
 
 namespace profilermultiplexer {
 
@@ -46,6 +48,8 @@ const std::string& ModuleInfo::GetMethodName(mdMethodDef methodDef) {
     } catch (const std::range_error&) {
         return CreateFallbackMethodName(methodDef);
     }
+    // Kept for the life of the process: without the conversion's spare capacity.
+    text.shrink_to_fit();
     return _methodNames[methodDef] = std::move(text);
 }
 
@@ -53,20 +57,29 @@ std::u16string ModuleInfo::ReadDisplayName(mdMethodDef methodDef) const {
     if (!_pMetaDataImport) {
         return {};
     }
-    std::u16string methodName(NameBufferLength, u'\0');
-    std::u16string typeName(NameBufferLength, u'\0');
-    std::u16string moduleName(NameBufferLength, u'\0');
+    // One buffer for the three names, not cleared: the reader terminates what it writes, and each
+    // piece starts and ends with 0 so that a name is never read past its piece.
+    const std::unique_ptr<char16_t[]> buffer(new char16_t[3 * NameBufferLength]);
+    char16_t* const methodName = buffer.get();
+    char16_t* const typeName = methodName + NameBufferLength;
+    char16_t* const moduleName = typeName + NameBufferLength;
+    for (char16_t* name : {methodName, typeName, moduleName}) {
+        name[0] = u'\0';
+        name[NameBufferLength - 1] = u'\0';
+    }
     mdTypeDef typeDef = 0;
-    if (FAILED(_pMetaDataImport->GetMethodProps(methodDef, &typeDef, methodName.data(), NameBufferLength,
-                                                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) ||
-        FAILED(_pMetaDataImport->GetTypeDefProps(typeDef, typeName.data(), NameBufferLength, nullptr, nullptr,
+    if (FAILED(_pMetaDataImport->GetMethodProps(methodDef, &typeDef, methodName, NameBufferLength, nullptr,
+                                                nullptr, nullptr, nullptr, nullptr, nullptr)) ||
+        FAILED(_pMetaDataImport->GetTypeDefProps(typeDef, typeName, NameBufferLength, nullptr, nullptr,
                                                  nullptr)) ||
-        FAILED(_pMetaDataImport->GetScopeProps(moduleName.data(), NameBufferLength, nullptr, nullptr))) {
+        FAILED(_pMetaDataImport->GetScopeProps(moduleName, NameBufferLength, nullptr, nullptr))) {
         return {};
     }
-    // Each name up to its terminating 0; a name cut to fit its buffer keeps its first units.
-    const auto untilNul = [](const std::u16string& text) { return text.substr(0, text.find(u'\0')); };
-    return u"[" + untilNul(moduleName) + u"] " + untilNul(typeName) + u"::" + untilNul(methodName);
+    const std::u16string_view method(methodName), type(typeName), module(moduleName);
+    std::u16string displayName;
+    displayName.reserve(module.size() + type.size() + method.size() + 5);
+    displayName.append(u"[").append(module).append(u"] ").append(type).append(u"::").append(method);
+    return displayName;
 }
 
 const std::string& ModuleInfo::CreateFallbackMethodName(mdMethodDef methodDef) {
