@@ -122,8 +122,10 @@ private:
     std::vector<const BYTE*> _pendingDeallocations;
     std::recursive_mutex _rejitLock;
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<RejitProcessor>>> _rejitProcessors;
-    std::queue<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>>,
-               std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>>>>
+    // (requester, module, method, ReJIT flags, revert)
+    std::queue<
+        std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
+        std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
     std::mutex _ilCacheLock;
     std::map<ModuleID, std::map<mdMethodDef, std::pair<std::shared_ptr<BYTE[]>, ULONG>>> _ilCache;

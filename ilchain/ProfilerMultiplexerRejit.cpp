@@ -57,6 +57,16 @@ bool IsDebugEnabled() noexcept {
     return IsLogLevelEnabled(spdlog::level::debug);
 }
 
+// A reverting target leaves the method's IL chain: its block goes.
+void DropRevertingTarget(ITargetProfilerProxy& requester, IMetadataHelper& names, ModuleID moduleId,
+                         mdMethodDef methodDef) {
+    if (IsDebugEnabled()) {
+        Debug("Asking {} to be ready to revert method {}", requester.GetName(),
+              names.GetMethodName(moduleId, methodDef));
+    }
+    requester.RemoveFunctionILBlock(moduleId, methodDef);
+}
+
 // Passes a queued request to the runtime as it was made; a failure is only logged.
 HRESULT ReplayRejitRequest(ICorProfilerInfo10* info, IMetadataHelper& names, ModuleID moduleId,
                            mdMethodDef methodDef, std::optional<DWORD> rejitFlags) {
@@ -208,7 +218,7 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
                           "function is in progress. put the function in a rejit request waiting list.",
                           _metadataHelper->GetMethodName(moduleId, methodDef));
                 }
-                _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags);
+                _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags, revert);
                 continue;
             }
             if (IsDebugEnabled()) {
@@ -273,11 +283,7 @@ void ProfilerMultiplexer::AssignTargetProfilersForRejit(ITargetProfilerProxy* re
     if (!revert) {
         requester->RequestRejit(moduleId, methodDef, true);
     } else {
-        if (IsDebugEnabled()) {
-            Debug("Asking {} to be ready to revert method {}", requester->GetName(),
-                  _metadataHelper->GetMethodName(moduleId, methodDef));
-        }
-        requester->RemoveFunctionILBlock(moduleId, methodDef);
+        DropRevertingTarget(*requester, *_metadataHelper, moduleId, methodDef);
     }
     for (++position; position != proxies.end(); ++position) {
         (*position)->RequestRejit(moduleId, methodDef, false);
@@ -324,9 +330,15 @@ void ProfilerMultiplexer::RestartPendingRejitRequests() {
         while (!_pendingRejitRequests.empty()) {
             const auto request = _pendingRejitRequests.front();
             _pendingRejitRequests.pop();
+            const ModuleID moduleId = std::get<1>(request);
+            const mdMethodDef methodDef = std::get<2>(request);
             NoThrowEntry([&] {
-                return ReplayRejitRequest(RuntimeInfo(), *_metadataHelper, std::get<1>(request),
-                                          std::get<2>(request), std::get<3>(request));
+                // A queued revert drops the requester's block before the runtime hears of it again.
+                if (std::get<4>(request)) {
+                    DropRevertingTarget(*std::get<0>(request), *_metadataHelper, moduleId, methodDef);
+                }
+                return ReplayRejitRequest(RuntimeInfo(), *_metadataHelper, moduleId, methodDef,
+                                          std::get<3>(request));
             });
         }
         return S_OK;

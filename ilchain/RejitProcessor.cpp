@@ -63,10 +63,13 @@ HRESULT RejitProcessor::GetReJITParameters(ICorProfilerFunctionControl* pFunctio
         }
         HRESULT result = E_FAIL;
         DWORD flags = 0;
+        bool anyTookPart = false;
         for (const auto& proxy : _targetProfilers) {
-            RunPendingTarget(*proxy, result, flags);
+            anyTookPart = RunPendingTarget(*proxy, result, flags) || anyTookPart;
         }
-        if (SUCCEEDED(result)) {
+        // With no target called, the IL that the targets still hold must reach the runtime all the same,
+        // or it would compile the method's original IL.
+        if (SUCCEEDED(result) || !anyTookPart) {
             result = ApplyToRuntime(pFunctionControl, flags);
         }
         EndGetReJITParameters();
@@ -85,7 +88,7 @@ void RejitProcessor::EndGetReJITParameters() noexcept {
     }
 }
 
-void RejitProcessor::RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& result, DWORD& flags) {
+bool RejitProcessor::RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& result, DWORD& flags) {
     try {
         const auto block = proxy.GetFunctionILBlock(_moduleId, _methodDef);
         const bool pending = block && block->IsRejitPending();
@@ -99,10 +102,10 @@ void RejitProcessor::RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& resu
                       "for {}",
                       proxy.GetName(), MethodName());
             }
-            return;
+            return false;
         }
         if (proxy.ShouldRevertRejitCallOrder() && !StartCallOrderReverting(proxy, result)) {
-            return;
+            return true;
         }
         if (IsDebugEnabled()) {
             Debug("RejitProcessor::GetReJITParameters calling GetReJITParameters on {} profiler",
@@ -126,6 +129,7 @@ void RejitProcessor::RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& resu
             result = E_FAIL;
         }
     }
+    return true;
 }
 
 bool RejitProcessor::StartCallOrderReverting(ITargetProfilerProxy& proxy, HRESULT& result) {

@@ -36,7 +36,7 @@ public:
     void Reset(ITargetProfilerProxy* requester);
 
     // Runs the pending targets, then passes the result to the runtime's function control or reverts the
-    // method when no target holds IL. Ends Completed however it ends.
+    // method when no target holds IL; also when no target was pending. Ends Completed however it ends.
     HRESULT GetReJITParameters(ICorProfilerFunctionControl* pFunctionControl, FunctionID functionId);
 
     // The runtime's notifications, for the targets that hold IL for the method.
@@ -58,8 +58,9 @@ private:
     using TargetCall = std::function<HRESULT(ICorProfilerCallback9*)>;
     struct Notification;
 
-    // One pending target's turn in phase 1; result and flags carry the merge.
-    void RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& result, DWORD& flags);
+    // One pending target's turn in phase 1; result and flags carry the merge. False when the target
+    // took no part.
+    bool RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& result, DWORD& flags);
     // A target that reverts the ReJIT call order hears ReJITCompilationStarted first; false when it failed.
     bool StartCallOrderReverting(ITargetProfilerProxy& proxy, HRESULT& result);
     // Phase 2: the last IL body, the flags and the last IL map to the runtime, or a revert.

@@ -168,7 +168,7 @@ TEST_F(RejitProcessorTest, TargetWithoutReJITCallbacksTakesNoPart) {
     Build();
     MarkPending(a);
 
-    EXPECT_EQ(processor->GetReJITParameters(&control, Function), E_FAIL);
+    EXPECT_EQ(processor->GetReJITParameters(&control, Function), S_OK) << "nobody holds IL: reverted";
 
     EXPECT_TRUE(a.Calls().empty());
     EXPECT_FALSE(RejitHarness::Proxy(a).GetFunctionILBlock(Module, Method)->IsRejitPending());
@@ -188,9 +188,9 @@ TEST_F(RejitProcessorTest, PendingFlagIsClearedEvenWhenTheTargetFailsOrThrows) {
 
     EXPECT_FALSE(RejitHarness::Proxy(a).GetFunctionILBlock(Module, Method)->IsRejitPending());
     EXPECT_FALSE(RejitHarness::Proxy(b).GetFunctionILBlock(Module, Method)->IsRejitPending());
-    // A second run finds no pending target.
+    // A second run finds no pending target, and passes on the IL that A still holds.
     harness.journal.Clear();
-    EXPECT_EQ(processor->GetReJITParameters(&control, Function), E_FAIL);
+    EXPECT_EQ(processor->GetReJITParameters(&control, Function), S_OK);
     EXPECT_TRUE(harness.journal.Entries().empty());
 }
 
@@ -304,6 +304,46 @@ TEST_F(RejitProcessorTest, MethodIsRevertedWhenNoTargetHoldsILAfterASuccess) {
     const std::vector<RejitFakeRuntime::Request> revert{{"RequestRevert", std::nullopt, {{Module, Method}}}};
     EXPECT_EQ(harness.runtime.Requests(), revert);
 }
+
+// Whether an earlier target still holds IL when no target is pending.
+class RejitNobodyPendingTest : public RejitProcessorTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(RejitNobodyPendingTest, HeldILStillReachesTheRuntimeOrTheMethodIsReverted) {
+    const bool holdsIL = GetParam();
+    COR_IL_MAP map[] = {{0, 0, TRUE}, {2, 6, TRUE}};
+    RejitTarget& a = AddTarget("A");
+    RejitTarget& b = AddTarget("B");
+    AddTarget("C");
+    Build();
+    if (holdsIL) {
+        const auto aBlock = RejitHarness::GiveIL(a, Module, Method, {0x0A, 0x2A});
+        aBlock->SetILInstrumentedCodeMap(2, map);
+        aBlock->SetCodegenFlags(COR_PRF_CODEGEN_DISABLE_INLINING);
+        RejitHarness::GiveIL(b, Module, Method, {0x0B, 0x2A});
+    }
+
+    EXPECT_EQ(processor->GetReJITParameters(&control, Function), S_OK);
+
+    EXPECT_TRUE(harness.journal.Entries().empty()) << "nobody was pending";
+    EXPECT_EQ(processor->GetState(), State::Completed);
+    if (holdsIL) {
+        EXPECT_EQ(control.ilBody, (std::vector<BYTE>{0x0B, 0x2A}));
+        EXPECT_FALSE(control.codegenFlags.has_value()) << "no target succeeded in this run";
+        ASSERT_TRUE(control.ilMap.has_value());
+        EXPECT_EQ(control.ilMap->size(), 2u);
+        EXPECT_TRUE(harness.runtime.Requests().empty());
+    } else {
+        EXPECT_TRUE(control.ReceivedNothing());
+        const std::vector<RejitFakeRuntime::Request> revert{
+            {"RequestRevert", std::nullopt, {{Module, Method}}}};
+        EXPECT_EQ(harness.runtime.Requests(), revert);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EarlierTarget, RejitNobodyPendingTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "HoldsIL" : "HoldsNone";
+                         });
 
 TEST_F(RejitProcessorTest, StateFollowsRequestsAndRuns) {
     RejitTarget& a = AddTarget("A");

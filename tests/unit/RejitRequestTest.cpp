@@ -194,8 +194,8 @@ TEST_F(RejitRequestTest, RequestForTheMethodInGetReJITParametersWaitsAndIsReplay
     const std::vector<Request> expected{ReJIT({Other, Third}), ReJIT({Method}), ReJIT({Method}, DWORD{0}),
                                         ReJIT({Method})};
     EXPECT_EQ(Requests(), expected);
-    // The queued revert kept the requester's block, and the replay marked nobody.
-    EXPECT_NE(Block(a), nullptr);
+    // The queued revert dropped the requester's block, and the replay marked nobody.
+    EXPECT_EQ(Block(a), nullptr);
     RejitFakeFunctionControl second;
     Multiplexer().GetReJITParameters(Module, Method, &second);
     EXPECT_EQ(a.Calls().size(), 1u);
@@ -235,6 +235,83 @@ INSTANTIATE_TEST_SUITE_P(LaterTarget, RejitRevertRoadTest, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? "Rewrites" : "WritesNothing";
                          });
+
+// A ReJIT in which no target is pending still passes on the IL that earlier targets hold.
+TEST_F(RejitRequestTest, RevertOfTheLastTargetKeepsTheEarlierRewrite) {
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    harness.BuildAndInitialize();
+    RejitHarness::GiveIL(a, Module, Method, {0x0A, 0x2A});
+    RejitHarness::GiveIL(b, Module, Method, {0x0B, 0x2A});
+
+    b.RequestRevert({Module}, {Method});
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &control), S_OK);
+
+    EXPECT_TRUE(harness.journal.Entries().empty());
+    EXPECT_EQ(control.ilBody, (std::vector<BYTE>{0x0A, 0x2A}));
+    EXPECT_EQ(Requests(), std::vector<Request>{ReJIT({Method})}) << "no revert in the runtime";
+}
+
+TEST_F(RejitRequestTest, ReplayedReJITPassesTheRewriteAgain) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    a.onGetReJITParameters = [](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        target.RequestReJIT({Module}, {Method});
+        const BYTE il[] = {0x0A, 0x2A};
+        return function->SetILFunctionBody(2, il);
+    };
+    a.RequestReJIT({Module}, {Method});
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+    a.onGetReJITParameters = nullptr;
+
+    // The runtime's answer to the replayed request.
+    RejitFakeFunctionControl replayed;
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Method, &replayed), S_OK);
+
+    EXPECT_EQ(a.Calls().size(), 1u) << "the replay marked nobody";
+    EXPECT_EQ(replayed.ilBody, (std::vector<BYTE>{0x0A, 0x2A}));
+}
+
+TEST_F(RejitRequestTest, QueuedRevertTakesTheRequesterOutOfTheChain) {
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    harness.BuildAndInitialize();
+    const std::vector<BYTE> original{0x06, 0x2A};
+    harness.runtime.SetMethodIL(Module, Method, original);
+    a.onGetReJITParameters = [](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        target.RequestRevert({Module}, {Method});
+        const BYTE il[] = {0x0A, 0x00, 0x2A};
+        return function->SetILFunctionBody(3, il);
+    };
+    a.RequestReJIT({Module}, {Method});
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+    a.onGetReJITParameters = nullptr;
+
+    EXPECT_EQ(Block(a), nullptr);
+    const std::vector<Request> replayed{ReJIT({Method}), ReJIT({Method})};
+    EXPECT_EQ(Requests(), replayed) << "the revert reaches the runtime as a ReJIT";
+    RejitFakeFunctionControl afterReplay;
+    Multiplexer().GetReJITParameters(Module, Method, &afterReplay);
+    EXPECT_TRUE(afterReplay.ReceivedNothing());
+    EXPECT_EQ(Requests().back().kind, "RequestRevert") << "no IL is left in the chain";
+
+    // The next ReJIT of B starts from the method's own IL.
+    std::vector<BYTE> seen;
+    b.onGetReJITParameters = [&seen](RejitTarget& target, ICorProfilerFunctionControl*) {
+        LPCBYTE header = nullptr;
+        ULONG size = 0;
+        const HRESULT hr = target.Info().GetILFunctionBody(Module, Method, &header, &size);
+        if (SUCCEEDED(hr)) {
+            seen.assign(header, header + size);
+        }
+        return hr;
+    };
+    b.RequestReJIT({Module}, {Method});
+    RejitFakeFunctionControl next;
+    Multiplexer().GetReJITParameters(Module, Method, &next);
+    EXPECT_EQ(seen, original);
+    EXPECT_EQ(a.Calls().size(), 1u);
+}
 
 TEST_F(RejitRequestTest, GetReJITParametersWithoutAProcessorAnswersSOk) {
     LogCapture capture("err");
