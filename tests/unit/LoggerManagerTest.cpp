@@ -1,0 +1,373 @@
+#include "logging/LoggerManager.h"
+
+#include "LogCapture.h"
+#include "LoggingEnvironment.h"
+#include "SyslogRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+using namespace profilermultiplexer;
+using namespace profilermultiplexer::tests;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char const* Pattern = "[%Y-%m-%d %T.%e] [%l] [thread %t] %v";
+
+std::string MainLogFileName() {
+    return "profiler_multiplexer" + std::to_string(::getpid()) + ".log";
+}
+
+std::vector<std::string> ReadLines(fs::path const& file) {
+    std::vector<std::string> lines;
+    std::ifstream stream(file);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string DigitsAsNines(std::string text) {
+    for (char& c : text) {
+        if (c >= '0' && c <= '9') {
+            c = '9';
+        }
+    }
+    return text;
+}
+
+std::set<std::string> Entries(fs::path const& dir) {
+    std::set<std::string> names;
+    for (auto const& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+void WriteFile(fs::path const& file, std::string const& text) {
+    std::ofstream(file) << text;
+}
+
+std::string ReadFile(fs::path const& file) {
+    std::ifstream stream(file);
+    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+// Every test gets its own root folder, with the temporary directory moved inside it and no log
+// folder or profiler home set.
+class LoggerManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        _root = LogCapture::MakeTemporaryFolder();
+        fs::create_directory(TempDir());
+        _environment.Set("TMPDIR", TempDir().string());
+        _environment.Unset("Tarnix_Agent_LogsFolder");
+        _environment.Unset("Tarnix_Agent_LogLevel");
+        _environment.Unset("CORECLR_PROFILER_HOME");
+        _environment.Unset("COR_PROFILER_HOME");
+        SyslogRecorder::Clear();
+    }
+
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(_root, ignored);
+    }
+
+    fs::path const& Root() const { return _root; }
+    fs::path TempDir() const { return _root / "tmp"; }
+    fs::path TempLogs() const { return TempDir() / "Tarnix" / "Logs"; }
+
+    LoggingEnvironment _environment;
+
+private:
+    fs::path _root;
+};
+
+// --- Level words ---
+
+struct LevelRow {
+    char const* name;
+    std::optional<std::string> value; // none: unset
+    spdlog::level::level_enum level;
+};
+
+void PrintTo(LevelRow const& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LoggerManagerLevel : public LoggerManagerTest, public ::testing::WithParamInterface<LevelRow> {};
+
+TEST_P(LoggerManagerLevel, ReadsLevelWord) {
+    if (GetParam().value) {
+        _environment.Set("Tarnix_Agent_LogLevel", *GetParam().value);
+    }
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    LoggerManager manager;
+    std::shared_ptr<Logger> logger = manager.CreateLogger(u"levels", Pattern, false);
+    ASSERT_TRUE(logger->HasSpdLogger());
+    EXPECT_EQ(logger->Level(), GetParam().level);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoggerManagerLevel,
+    ::testing::Values(LevelRow{"Unset", std::nullopt, spdlog::level::info},
+                      LevelRow{"Empty", std::string(""), spdlog::level::info},
+                      LevelRow{"Blanks", std::string("   "), spdlog::level::info},
+                      LevelRow{"Verbose", std::string("verbose"), spdlog::level::info},
+                      LevelRow{"SpdlogWarning", std::string("warning"), spdlog::level::info},
+                      LevelRow{"SpdlogError", std::string("error"), spdlog::level::info},
+                      LevelRow{"Trace", std::string("trace"), spdlog::level::trace},
+                      LevelRow{"UpperTrace", std::string("TRACE"), spdlog::level::trace},
+                      LevelRow{"Debug", std::string("debug"), spdlog::level::debug},
+                      LevelRow{"Info", std::string("info"), spdlog::level::info},
+                      LevelRow{"WarnWithBlanks", std::string(" WARN\t"), spdlog::level::warn},
+                      LevelRow{"Err", std::string("err"), spdlog::level::err},
+                      LevelRow{"Critical", std::string("Critical"), spdlog::level::critical},
+                      LevelRow{"Off", std::string("off"), spdlog::level::off}),
+    [](auto const& info) { return std::string(info.param.name); });
+
+TEST_F(LoggerManagerTest, LevelThatIsNotUtf8StopsConstruction) {
+    _environment.Set("Tarnix_Agent_LogLevel", "\xc3\x28");
+    EXPECT_THROW(LoggerManager(), std::range_error);
+}
+
+// --- Log folder ---
+
+TEST_F(LoggerManagerTest, LogsFolderVariableHoldsTheFileDirectly) {
+    _environment.Set("Tarnix_Agent_LogsFolder", " " + Root().string() + " ");
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+    EXPECT_EQ(Entries(Root()), (std::set<std::string>{"tmp", MainLogFileName()}));
+    EXPECT_FALSE(fs::exists(TempDir() / "Tarnix"));
+}
+
+TEST_F(LoggerManagerTest, UnusableLogsFolderReportsAndEndsTheSearch) {
+    fs::path const folder = Root() / "missing" / "logs";
+    fs::path const home = Root() / "home";
+    fs::create_directory(home);
+    _environment.Set("Tarnix_Agent_LogsFolder", folder.string());
+    _environment.Set("CORECLR_PROFILER_HOME", home.string());
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+
+    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    std::string const prefix = "Profiler Multiplexer: Error ";
+    EXPECT_EQ(texts[0].rfind(prefix, 0), 0u) << texts[0];
+    EXPECT_NE(texts[0].find(" when creating logs folder " + folder.string()), std::string::npos) << texts[0];
+    EXPECT_EQ(texts[0].substr(texts[0].size() - folder.string().size()), folder.string());
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(fs::is_empty(home));
+    EXPECT_TRUE(fs::is_empty(TempDir()));
+    EXPECT_TRUE(LoggerManager::GetLogPath().empty());
+}
+
+struct HomeRow {
+    char const* name;
+    bool isCoreClr;
+    char const* usedVariable;
+    char const* ignoredVariable;
+};
+
+void PrintTo(HomeRow const& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LoggerManagerHome : public LoggerManagerTest, public ::testing::WithParamInterface<HomeRow> {};
+
+TEST_P(LoggerManagerHome, RuntimeChoosesItsHomeVariable) {
+    fs::path const used = Root() / "used";
+    fs::path const ignored = Root() / "ignored";
+    fs::create_directory(used);
+    fs::create_directory(ignored);
+    _environment.Set(GetParam().usedVariable, used.string());
+    _environment.Set(GetParam().ignoredVariable, ignored.string());
+    LoggerManager manager;
+    manager.InitiateMainLogger(GetParam().isCoreClr);
+    EXPECT_TRUE(fs::is_regular_file(used / "Tarnix" / "Logs" / MainLogFileName()));
+    EXPECT_EQ(Entries(used / "Tarnix" / "Logs"), std::set<std::string>{MainLogFileName()});
+    EXPECT_TRUE(fs::is_empty(ignored));
+    EXPECT_EQ(LoggerManager::GetLogPath(), used / "Tarnix" / "Logs");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoggerManagerHome,
+    ::testing::Values(HomeRow{"CoreClr", true, "CORECLR_PROFILER_HOME", "COR_PROFILER_HOME"},
+                      HomeRow{"Framework", false, "COR_PROFILER_HOME", "CORECLR_PROFILER_HOME"}),
+    [](auto const& info) { return std::string(info.param.name); });
+
+TEST_F(LoggerManagerTest, NothingSetUsesTheTemporaryDirectory) {
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+    EXPECT_EQ(Entries(TempLogs()), std::set<std::string>{MainLogFileName()});
+}
+
+TEST_F(LoggerManagerTest, BlankLogsFolderCountsAsUnset) {
+    fs::path const home = Root() / "home";
+    fs::create_directory(home);
+    _environment.Set("Tarnix_Agent_LogsFolder", " \t ");
+    _environment.Set("CORECLR_PROFILER_HOME", home.string());
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+    EXPECT_TRUE(fs::is_regular_file(home / "Tarnix" / "Logs" / MainLogFileName()));
+}
+
+TEST_F(LoggerManagerTest, HomeWhereNoFileCanBeWrittenFallsBackToTemporaryDirectorySilently) {
+    fs::path const home = Root() / "home";
+    fs::create_directories(home / "Tarnix" / "Logs" / "testFile"); // a folder where the probe file goes
+    _environment.Set("CORECLR_PROFILER_HOME", home.string());
+    EXPECT_EQ(LoggerManager::GetLogPath(), TempLogs());
+    EXPECT_TRUE(SyslogRecorder::Texts().empty());
+}
+
+TEST_F(LoggerManagerTest, SharedFoldersAreWritableByAllWithStickyBitWhateverTheUmask) {
+    mode_t const previous = ::umask(022);
+    bool const ready = LoggerManager::CreateLogFolder(Root() / "Tarnix", u"Logs");
+    ::umask(previous);
+    ASSERT_TRUE(ready);
+    for (fs::path const& dir : {Root() / "Tarnix", Root() / "Tarnix" / "Logs"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(dir.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 01777u) << dir;
+    }
+    EXPECT_TRUE(fs::is_empty(Root() / "Tarnix" / "Logs")) << "the probe file is removed";
+}
+
+TEST_F(LoggerManagerTest, ProbeNeverWritesThroughAPlantedSymbolicLink) {
+    fs::path const logs = Root() / "Tarnix" / "Logs";
+    fs::create_directories(logs);
+    fs::path const target = Root() / "precious";
+    WriteFile(target, "keep me\n");
+    fs::create_symlink(target, logs / "testFile");
+
+    EXPECT_FALSE(LoggerManager::CreateLogFolder(Root() / "Tarnix", u"Logs"));
+    EXPECT_EQ(ReadFile(target), "keep me\n");
+    EXPECT_TRUE(fs::is_symlink(logs / "testFile"));
+}
+
+TEST_F(LoggerManagerTest, ExistingProbeFileIsEmptiedAndRemoved) {
+    WriteFile(Root() / "testFile", "old");
+    EXPECT_TRUE(LoggerManager::CreateLogFolder(Root(), u""));
+    EXPECT_FALSE(fs::exists(Root() / "testFile"));
+}
+
+TEST_F(LoggerManagerTest, SubFolderFailureNamesTheSubFolder) {
+    fs::create_directory(Root() / "Tarnix");
+    WriteFile(Root() / "Tarnix" / "Logs", "a file, not a folder");
+    EXPECT_FALSE(LoggerManager::CreateLogFolder(Root() / "Tarnix", u"Logs"));
+    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    std::string const tail = " when creating logs folder " + (Root() / "Tarnix" / "Logs").string();
+    EXPECT_EQ(texts[0].rfind("Profiler Multiplexer: Error ", 0), 0u) << texts[0];
+    EXPECT_EQ(texts[0].substr(texts[0].size() - tail.size()), tail);
+}
+
+// --- Logger construction ---
+
+TEST_F(LoggerManagerTest, FileNameHasProcessIdOnlyWhenAsked) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    LoggerManager manager;
+    manager.CreateLogger(u"with", Pattern, true);
+    manager.CreateLogger(u"without", Pattern, false);
+    EXPECT_EQ(Entries(Root()),
+              (std::set<std::string>{"tmp", "with" + std::to_string(::getpid()) + ".log", "without.log"}));
+}
+
+TEST_F(LoggerManagerTest, UnusableTemporaryDirectoryGivesLoggerThatWritesNothing) {
+    _environment.Set("TMPDIR", (Root() / "no-such-dir").string());
+    LoggerManager manager;
+    std::shared_ptr<Logger> logger = manager.CreateLogger(u"profiler_multiplexer", Pattern, true);
+    ASSERT_NE(logger, nullptr);
+    EXPECT_FALSE(logger->HasSpdLogger());
+    EXPECT_EQ(SyslogRecorder::Texts(),
+              std::vector<std::string>{"Profiler Multiplexer: Error creating logger: profiler_multiplexer"});
+    logger->Error("never written");
+    EXPECT_EQ(SyslogRecorder::Texts().size(), 1u);
+}
+
+TEST_F(LoggerManagerTest, FileThatCannotBeOpenedLeavesOnlyTheSystemLog) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    fs::create_directory(Root() / "blocked.log"); // spdlog cannot open a folder as its file
+    LoggerManager manager;
+    std::shared_ptr<Logger> logger = manager.CreateLogger(u"blocked", Pattern, false);
+    ASSERT_TRUE(logger->HasSpdLogger());
+    SyslogRecorder::Clear();
+    logger->Info("still here");
+    EXPECT_EQ(SyslogRecorder::Texts(), std::vector<std::string>{"still here"});
+}
+
+TEST_F(LoggerManagerTest, FileLineHasPatternAndSystemLogHasBareMessage) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    LoggerManager manager;
+    std::shared_ptr<Logger> logger = manager.CreateLogger(u"line", Pattern, false);
+    logger->Info("hello {}", "world");
+
+    std::vector<std::string> const lines = ReadLines(Root() / "line.log");
+    ASSERT_EQ(lines.size(), 1u);
+    std::string const shape = DigitsAsNines(lines[0]);
+    std::string const start = "[9999-99-99 99:99:99.999] [info] [thread ";
+    std::size_t const threadEnd = shape.find(']', start.size());
+    ASSERT_NE(threadEnd, std::string::npos) << lines[0];
+    EXPECT_EQ(shape.substr(0, start.size()), start) << lines[0];
+    EXPECT_GT(threadEnd, start.size()) << lines[0];
+    EXPECT_EQ(shape.substr(start.size(), threadEnd - start.size()),
+              std::string(threadEnd - start.size(), '9'));
+    EXPECT_EQ(shape.substr(threadEnd), "] hello world");
+
+    std::vector<SyslogMessage> const messages = SyslogRecorder::Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "hello world");
+    EXPECT_EQ(messages[0].priority, LOG_INFO);
+    EXPECT_EQ(messages[0].facility, LOG_USER);
+}
+
+TEST_F(LoggerManagerTest, SecondInitiateRotatesAndWritesOnlyThroughTheNewLogger) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+    Logger* first = nullptr;
+    manager.WithMainLogger([&](Logger& logger) {
+        first = &logger;
+        logger.Info("first logger");
+    });
+    manager.InitiateMainLogger(true);
+    manager.WithMainLogger([&](Logger& logger) {
+        EXPECT_NE(&logger, first);
+        logger.Info("second logger");
+    });
+    std::string const rotated = "profiler_multiplexer" + std::to_string(::getpid()) + ".1.log";
+    EXPECT_EQ(ReadLines(Root() / rotated).size(), 1u);
+    std::vector<std::string> const lines = ReadLines(Root() / MainLogFileName());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("second logger"), std::string::npos);
+}
+
+// --- spdlog's error handler ---
+
+class ThrowingSink : public spdlog::sinks::base_sink<std::mutex> {
+protected:
+    void sink_it_(spdlog::details::log_msg const&) override { throw spdlog::spdlog_ex("sink broke"); }
+    void flush_() override {}
+};
+
+TEST_F(LoggerManagerTest, RegistryLoggerErrorsGoToTheSystemLog) {
+    LoggerManager manager;
+    auto registered = std::make_shared<spdlog::logger>("pm-registered", std::make_shared<ThrowingSink>());
+    spdlog::initialize_logger(registered);
+    registered->error("lost");
+    spdlog::drop("pm-registered");
+    EXPECT_EQ(SyslogRecorder::Texts(),
+              std::vector<std::string>{"Profiler Multiplexer: Logger Handler: sink broke"});
+}
+
+} // namespace
