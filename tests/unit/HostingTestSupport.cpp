@@ -21,6 +21,18 @@ std::string LeveledMessage(std::string const& line) {
 
 } // namespace
 
+Activation Activate(CLSID const& clsid, IID const& riid) {
+    IClassFactory* factory = nullptr;
+    HRESULT hr = DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr) || factory == nullptr) {
+        return {FAILED(hr) ? hr : E_FAIL, nullptr};
+    }
+    void* object = nullptr;
+    hr = factory->CreateInstance(nullptr, riid, &object);
+    factory->Release();
+    return {hr, SUCCEEDED(hr) ? static_cast<IUnknown*>(object) : nullptr};
+}
+
 std::vector<std::string> LeveledMessages(LogCapture const& capture) {
     std::vector<std::string> messages;
     for (std::string const& line : capture.Lines()) {

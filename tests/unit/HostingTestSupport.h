@@ -4,12 +4,28 @@
 
 #include "LogCapture.h"
 #include "LoggingEnvironment.h"
+#include "platform/CorProfilerCallback.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
+// The library's exports, called directly in the test program.
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+extern "C" HRESULT DllCanUnloadNow();
+BOOL DllMain(void*, unsigned int, void*);
+
 namespace profilermultiplexer::tests {
+
+// What the runtime receives from one activation.
+struct Activation {
+    HRESULT hr;
+    IUnknown* object; // the reference the runtime would hold; null unless hr succeeded
+};
+
+// Does what the runtime does: DllGetClassObject for clsid's class factory, then its CreateInstance for
+// riid; releases the factory.
+Activation Activate(CLSID const& clsid, IID const& riid = IID_ICorProfilerCallback2);
 
 // "info: text" for every line of the main log, in order.
 std::vector<std::string> LeveledMessages(LogCapture const& capture);

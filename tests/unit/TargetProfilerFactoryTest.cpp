@@ -160,19 +160,6 @@ INSTANTIATE_TEST_SUITE_P(Lists, TargetListTest,
                                            ListRow{"BlanksKept", "a ; b", {"a ", " b"}}),
                          RowLabel);
 
-TEST_F(BuildProfilerSetTest, EmptyNameReadsPrefixAndSuffixJoined) {
-    _environment.SetList(";");
-    _environment.SetRaw("CORECLR__PROFILER_PATH", "/empty.so");
-    _environment.SetRaw("CORECLR__PROFILER", SomeClsid);
-    _environment.SetRaw("CORECLR__PRIORITY", "3");
-
-    std::vector<ProfilerSettings> const settings = TargetProfilerFactory::BuildProfilerSet(true);
-
-    ASSERT_EQ(settings.size(), 1u);
-    EXPECT_EQ(settings[0].path, u"/empty.so");
-    EXPECT_EQ(settings[0].priority, 3.0);
-}
-
 // One variable of a target "t" and what becomes of the target.
 struct VariableRow {
     char const* label;
@@ -354,21 +341,6 @@ TEST_F(BuildProfilerSetTest, ValueThatIsNotUtf8Throws) {
     _environment.SetTarget("t", "/t.so", SomeClsid, "\xC3\x28");
 
     EXPECT_THROW(TargetProfilerFactory::BuildProfilerSet(true), std::range_error);
-}
-
-TEST(CreateProfilerTest, ClassIdTextThatDoesNotParseLoadsNothing) {
-    LogCapture capture("trace");
-    TargetCopy copy("WellBehavedTarget");
-    ProfilerSettings const settings(u"t", Util::utf8_to_utf16(copy.Path()),
-                                    u"{8A8CC829-CCF2-49FE-BBAE-0F022228071A} ", 1.0, false);
-    ICorProfilerCallback9* callback = reinterpret_cast<ICorProfilerCallback9*>(1);
-
-    EXPECT_EQ(TargetProfilerFactory::CreateProfiler(settings, &callback), CO_E_CLASSSTRING);
-    EXPECT_EQ(callback, nullptr);
-    EXPECT_FALSE(IsLoaded(copy.Path()));
-    EXPECT_THAT(LeveledMessages(capture),
-                ElementsAre("error: TargetProfilerFactory::CreateProfiler, Error converting "
-                            "IID to string. IID: {8A8CC829-CCF2-49FE-BBAE-0F022228071A} "));
 }
 
 } // namespace

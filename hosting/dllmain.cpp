@@ -1,0 +1,35 @@
+// The library's exported entry points.
+#include "hosting/ClassFactory.h"
+#include "platform/ProfilerMultiplexerIds.h"
+
+#include <memory>
+#include <new>
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid,
+                                                                            void** ppv) {
+    if (ppv == nullptr) {
+        return E_FAIL;
+    }
+    bool const isCoreClr = rclsid == CLSID_CoreClrProfilerMultiplexer;
+    if (!isCoreClr && rclsid != CLSID_ClrProfilerMultiplexer) {
+        return E_FAIL;
+    }
+    std::unique_ptr<profilermultiplexer::ClassFactory> factory(
+        new (std::nothrow) profilermultiplexer::ClassFactory(isCoreClr));
+    if (!factory) {
+        return E_FAIL;
+    }
+    HRESULT const hr = factory->QueryInterface(riid, ppv);
+    if (SUCCEEDED(hr)) {
+        factory.release();
+    }
+    return hr;
+}
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+    return S_OK;
+}
+
+__attribute__((visibility("default"))) BOOL DllMain(void*, unsigned int, void*) {
+    return TRUE;
+}
