@@ -12,4 +12,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+command -v python3 >/dev/null || { apt-get update -qq && apt-get install -y -qq python3; }
 command -v dotnet >/dev/null || { echo "the .NET SDK (dotnet) is required for the end-to-end tests" >&2; exit 1; }
