@@ -12,7 +12,7 @@ kinds=("$@")
 # No suppressions: a report is either a fault to fix or a test to correct.
 export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:halt_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+export TSAN_OPTIONS="halt_on_error=1:detect_deadlocks=1:second_deadlock_stack=1"
 
 for kind in "${kinds[@]}"; do
   case "$kind" in

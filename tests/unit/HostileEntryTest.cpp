@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ struct Entry {
     const char* name;
     std::function<HRESULT(ProfilerMultiplexer&)> call;
 };
+
+void PrintTo(const Entry& entry, std::ostream* os) {
+    *os << entry.name;
+}
 
 #define PM_HOSTILE_ENTRY(kind, name, params, args) PM_HOSTILE_ENTRY_##kind(name)
 #define PM_HOSTILE_ENTRY_CUSTOM(name)
