@@ -39,6 +39,8 @@ public:
     std::atomic<bool> quiet{false};
     // Throws from ClassLoadFinished.
     bool throwsOnClassLoad = false;
+    // Also reads the IL of random methods on its own thread, while the runtime may compile them.
+    bool readsILOnOwnThread = false;
 
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override {
         void* info = nullptr;
@@ -125,6 +127,15 @@ public:
             break;
         case 1:
             AllocateAndKeep();
+            break;
+        case 2:
+            if (readsILOnOwnThread) {
+                const StressMethod& method = _methods.At(StressRandom(1000));
+                std::vector<BYTE> il;
+                ReadChainIL(method.moduleId, method.methodDef, il);
+                break;
+            }
+            Request(_methods.At(StressRandom(1000)), StressRandom(3));
             break;
         default:
             Request(_methods.At(StressRandom(1000)), StressRandom(3));

@@ -311,5 +311,18 @@ TEST_F(StressTest, ShutdownWhileEveryEntryRuns) {
     EXPECT_GT(operations.load(), 0);
 }
 
+// Known fault, disabled until fixed: IL read through a proxy outside the target's own JITCompilationStarted
+// and GetReJITParameters points into a buffer that a compilation on another thread frees (ASan:
+// heap-use-after-free), and the blocks are cleared and read there without their proxy's lock (TSan: data
+// race).
+TEST_F(StressTest, DISABLED_TargetsReadingILOnTheirOwnThreads) {
+    for (StressTarget* target : targets) {
+        target->readsILOnOwnThread = true;
+    }
+    ASSERT_EQ(Multiplexer().Initialize(static_cast<ICorProfilerInfo10*>(&runtime)), S_OK);
+    RunWorkers(StressDuration() / 2);
+    EXPECT_EQ(checks.Failures(), 0) << checks.Report();
+}
+
 } // namespace
 } // namespace profilermultiplexer::tests
