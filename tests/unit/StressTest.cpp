@@ -265,10 +265,14 @@ TEST_F(StressTest, EveryEntryAtOnceEndsWithTheChainsILAndNoAllocatorLeftovers) {
     watchdog.Doing(0, "last ReJITs of the run");
     DrainRejits();
     CheckAppliedIL();
+    // A target whose block still holds IL from a ReJIT reads that block, not the chain: the first compilation
+    // settles every block (all are emptied at its end), the second one goes through the whole chain.
     for (const StressMethod& method : methods.All()) {
-        watchdog.Doing(0, "last JIT compilation");
-        EXPECT_EQ(Multiplexer().JITCompilationStarted(method.functionId, TRUE), S_OK);
-        EXPECT_EQ(Multiplexer().JITCompilationFinished(method.functionId, S_OK, TRUE), S_OK);
+        watchdog.Doing(0, "last JIT compilations");
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(Multiplexer().JITCompilationStarted(method.functionId, TRUE), S_OK);
+            EXPECT_EQ(Multiplexer().JITCompilationFinished(method.functionId, S_OK, TRUE), S_OK);
+        }
         EXPECT_EQ(LastAppliedIL(method), StressMethods::ChainIL(method, AllTargets));
     }
     // The first target's ReJIT: it reads the IL last given to the runtime and keeps it.
