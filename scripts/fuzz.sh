@@ -43,5 +43,6 @@ for target in "${targets[@]}"; do
     tail -n 60 "$build/$target.log" >&2
   fi
 done
+echo "fuzz: build and runs took $((SECONDS - start)) s"
 echo "fuzz: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
