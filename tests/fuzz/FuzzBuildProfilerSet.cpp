@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -48,16 +49,26 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return pieces;
 }
 
-// The variables set for the previous input, unset before the next one.
-std::vector<std::string>& SetVariables() {
-    static std::vector<std::string> names;
-    return names;
+// The variables set for the previous input, as "name=value" texts that the environment points into; owned
+// here and unset before the next input, since setenv would keep every value it was ever given.
+std::list<std::string>& SetVariables() {
+    static std::list<std::string> variables;
+    return variables;
 }
 
 void Set(const std::string& name, const std::string& value) {
-    if (setenv(name.c_str(), value.c_str(), 1) == 0) {
-        SetVariables().push_back(name);
+    if (name.find('=') != std::string::npos) {
+        return; // not a variable name: setenv refuses it too
     }
+    std::string& variable = SetVariables().emplace_back(name + "=" + value.substr(0, value.find('\0')));
+    putenv(variable.data());
+}
+
+void UnsetAll() {
+    for (const std::string& variable : SetVariables()) {
+        unsetenv(variable.substr(0, variable.find('=')).c_str());
+    }
+    SetVariables().clear();
 }
 
 // The model: a variable's value without the blanks at its ends; empty when not set.
@@ -133,10 +144,7 @@ bool Same(const ProfilerSettings& a, const ProfilerSettings& b) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    for (const std::string& name : SetVariables()) {
-        unsetenv(name.c_str());
-    }
-    SetVariables().clear();
+    UnsetAll();
 
     const std::vector<std::string> lines =
         Split(std::string(reinterpret_cast<const char*>(data), size), '\n');
