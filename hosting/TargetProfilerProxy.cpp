@@ -62,13 +62,14 @@ ProfilerCallbackFunctionFilter::FunctionName TargetProfilerProxy::QueryLastSuppo
         {&IID_ICorProfilerCallback5, Filter::LastOfCallback5},
         {&IID_ICorProfilerCallback4, Filter::LastOfCallback4},
         {&IID_ICorProfilerCallback3, Filter::LastOfCallback3}};
-    for (const auto& [iid, last] : versions) {
+    for (const auto& version : versions) {
         void* callback = nullptr;
-        const HRESULT hr = NoThrowEntry([&] { return _pTargetProfiler->QueryInterface(*iid, &callback); });
+        const HRESULT hr =
+            NoThrowEntry([&] { return _pTargetProfiler->QueryInterface(*version.first, &callback); });
         if (SUCCEEDED(hr) && callback != nullptr) {
             NoThrowEntry(
                 [callback] { return static_cast<HRESULT>(static_cast<IUnknown*>(callback)->Release()); });
-            return last;
+            return version.second;
         }
     }
     return Filter::LastOfCallback2;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,9 @@ private:
     // answers, as the last callback it has.
     FunctionName QueryLastSupportedCallback() const;
     bool InitializeTarget();
+    // Keeps an IL buffer whose address the target is given alive as long as the proxy: the runtime's own
+    // IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads.
+    void KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body);
 
     ProfilerSettings _settings;
     IProfilerMultiplexer* _pProfilerMultiplexer;
@@ -98,6 +102,8 @@ private:
     std::atomic<DWORD> _eventMaskHigh{0};
     mutable std::recursive_mutex _ilBlocksLock;
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
+    std::mutex _handedOutILLock;
+    std::unordered_set<std::shared_ptr<unsigned char[]>> _handedOutIL;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     GUID _corProfilerInfoIID;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <tuple>
 
 namespace profilermultiplexer {
 
@@ -69,6 +70,7 @@ HRESULT FunctionILBlock::SetCodegenFlags(DWORD flags) {
                   _methodName);
         }
     }
+    std::lock_guard<std::mutex> lock(_lock);
     _codegenFlags = flags;
     return S_OK;
 }
@@ -82,13 +84,16 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG cbNewILMethodHeader, LPCBYTE pb
     if (pbNewILMethodHeader == nullptr && cbNewILMethodHeader != 0) {
         return E_INVALIDARG;
     }
+    std::shared_ptr<unsigned char[]> copy;
     try {
-        _ilBody = SharedCopy(pbNewILMethodHeader, cbNewILMethodHeader);
+        copy = SharedCopy(pbNewILMethodHeader, cbNewILMethodHeader);
     } catch (const std::bad_alloc&) {
         Error("{} : FunctionILBlock::SetILFunctionBody of {}, out of memory for {:d} bytes", _targetName,
               _methodName, cbNewILMethodHeader);
         return E_OUTOFMEMORY;
     }
+    std::lock_guard<std::mutex> lock(_lock);
+    _ilBody = std::move(copy);
     _ilSize = cbNewILMethodHeader;
     return S_OK;
 }
@@ -99,6 +104,7 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG size, const std::shared_ptr<uns
               ":{:d}",
               _targetName, _methodName, static_cast<const void*>(body.get()), size);
     }
+    std::lock_guard<std::mutex> lock(_lock);
     _ilBody = body;
     _ilSize = body ? size : 0;
     return S_OK;
@@ -114,25 +120,48 @@ HRESULT FunctionILBlock::SetILInstrumentedCodeMap(ULONG cILMapEntries, COR_IL_MA
     if (rgILMapEntries == nullptr && cILMapEntries != 0) {
         return E_INVALIDARG;
     }
+    std::shared_ptr<COR_IL_MAP[]> copy;
     try {
-        _ilMap = SharedCopy(rgILMapEntries, cILMapEntries);
+        copy = SharedCopy(rgILMapEntries, cILMapEntries);
     } catch (const std::bad_alloc&) {
         Error("{} : FunctionILBlock::SetILInstrumentedCodeMap of {}, out of memory for {:d} entries",
               _targetName, _methodName, cILMapEntries);
         return E_OUTOFMEMORY;
     }
+    std::lock_guard<std::mutex> lock(_lock);
+    _ilMap = std::move(copy);
     _ilMapCount = cILMapEntries;
     return S_OK;
 }
 
 std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> FunctionILBlock::GetILInstrumentedCodeMap() const {
+    std::lock_guard<std::mutex> lock(_lock);
     return {_ilMap, _ilMapCount};
 }
 
 HRESULT FunctionILBlock::GetILFunctionBody(LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) {
+    std::shared_ptr<unsigned char[]> body;
+    ULONG size = 0;
+    const HRESULT result = GetOrFetchILFunctionBody(&body, &size);
+    if (FAILED(result)) {
+        return result;
+    }
+    if (pcbMethodSize != nullptr) {
+        *pcbMethodSize = size;
+    }
+    if (ppMethodHeader != nullptr) {
+        *ppMethodHeader = body.get();
+    }
+    return result;
+}
+
+HRESULT FunctionILBlock::GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) {
+    std::tie(*body, *size) = GetILFunctionBody();
     HRESULT result = S_OK;
-    if (!_ilBody || _ilSize == 0) {
-        result = FetchILFunctionBody();
+    if (!*body || *size == 0) {
+        std::shared_ptr<unsigned char[]> fetched;
+        ULONG fetchedSize = 0;
+        result = FetchILFunctionBody(&fetched, &fetchedSize);
         if (FAILED(result)) {
             Error("{} : GetILFunctionBody from pCorProfilerInfo of {} in module: {:x}  method: {:x} failed "
                   "with "
@@ -140,29 +169,29 @@ HRESULT FunctionILBlock::GetILFunctionBody(LPCBYTE* ppMethodHeader, ULONG* pcbMe
                   _targetName, _methodName, _moduleId, _methodDef, result);
             return result;
         }
-    }
-    if (pcbMethodSize != nullptr) {
-        *pcbMethodSize = _ilSize;
-    }
-    if (ppMethodHeader != nullptr) {
-        *ppMethodHeader = _ilBody.get();
+        std::lock_guard<std::mutex> lock(_lock);
+        // IL set on another thread meanwhile wins over the fetched copy.
+        if (!_ilBody || _ilSize == 0) {
+            _ilBody = std::move(fetched);
+            _ilSize = fetchedSize;
+        }
+        std::tie(*body, *size) = std::make_pair(_ilBody, _ilSize);
     }
     if (IsLogLevelEnabled(spdlog::level::debug)) {
         Debug(
             "{} : GetILFunctionBody from pCorProfilerInfo of {} in module: {:x}  method: {:x} Address: {:p}  "
             "size: {:d} bytes",
-            _targetName, _methodName, _moduleId, _methodDef, static_cast<const void*>(_ilBody.get()),
-            _ilSize);
+            _targetName, _methodName, _moduleId, _methodDef, static_cast<const void*>(body->get()), *size);
     }
     return result;
 }
 
-HRESULT FunctionILBlock::FetchILFunctionBody() {
+HRESULT FunctionILBlock::FetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) const {
     if (!_getILFunctionBody) {
         return E_FAIL;
     }
     try {
-        return _getILFunctionBody(_moduleId, _methodDef, &_ilBody, &_ilSize);
+        return _getILFunctionBody(_moduleId, _methodDef, body, size);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -171,22 +200,27 @@ HRESULT FunctionILBlock::FetchILFunctionBody() {
 }
 
 std::pair<std::shared_ptr<unsigned char[]>, ULONG> FunctionILBlock::GetILFunctionBody() const {
+    std::lock_guard<std::mutex> lock(_lock);
     return {_ilBody, _ilSize};
 }
 
 DWORD FunctionILBlock::GetCodegenFlags() const {
+    std::lock_guard<std::mutex> lock(_lock);
     return _codegenFlags;
 }
 
 void FunctionILBlock::RequestRejit() {
+    std::lock_guard<std::mutex> lock(_lock);
     _isRejitPending = true;
 }
 
 bool FunctionILBlock::IsRejitPending() const {
+    std::lock_guard<std::mutex> lock(_lock);
     return _isRejitPending;
 }
 
 void FunctionILBlock::RejitIsNoLongerPending() {
+    std::lock_guard<std::mutex> lock(_lock);
     _isRejitPending = false;
 }
 
@@ -195,11 +229,13 @@ void FunctionILBlock::ClearILFunctionBody() {
         Trace("{} : FunctionILBlock::ClearILFunctionBody of {} in module: {:x}  method: {:x}", _targetName,
               _methodName, _moduleId, _methodDef);
     }
+    std::lock_guard<std::mutex> lock(_lock);
     _ilBody.reset();
     _ilSize = 0;
 }
 
 bool FunctionILBlock::HasNonEmptyILBlock() const {
+    std::lock_guard<std::mutex> lock(_lock);
     return _ilSize != 0;
 }
 

@@ -1,10 +1,12 @@
 // One target's IL state for one method: the body it set or read from the chain, and what it set as
-// function control during a ReJIT. A block has no lock of its own; its owner's proxy lock guards it.
+// function control during a ReJIT. Its own lock, innermost of all, guards its fields: other targets'
+// lookups and the clearing after a compilation reach it without its proxy's lock.
 #pragma once
 
 #include "ilchain/IFunctionILBlock.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -31,6 +33,7 @@ public:
     HRESULT SetILFunctionBody(ULONG size, const std::shared_ptr<unsigned char[]>& body) override;
     std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> GetILInstrumentedCodeMap() const override;
     HRESULT GetILFunctionBody(LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) override;
+    HRESULT GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) override;
     std::pair<std::shared_ptr<unsigned char[]>, ULONG> GetILFunctionBody() const override;
     DWORD GetCodegenFlags() const override;
     void RequestRejit() override;
@@ -40,13 +43,14 @@ public:
     bool HasNonEmptyILBlock() const override;
 
 private:
-    // Fills the empty block with the chain's IL.
-    HRESULT FetchILFunctionBody();
+    // The chain's IL for the block's method; run without the lock, since it reads other blocks.
+    HRESULT FetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) const;
 
     const ModuleID _moduleId;
     const mdMethodDef _methodDef;
     const char* const _targetName;
     const std::string& _methodName;
+    mutable std::mutex _lock;
     DWORD _codegenFlags = 0;
     ULONG _ilSize = 0;
     ULONG _ilMapCount = 0;

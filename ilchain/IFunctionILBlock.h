@@ -23,8 +23,11 @@ public:
     // Takes the buffer over without copying it.
     virtual HRESULT SetILFunctionBody(ULONG size, const std::shared_ptr<unsigned char[]>& body) = 0;
     virtual std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> GetILInstrumentedCodeMap() const = 0;
-    // Fetches the chain's IL first when the block is empty; pcbMethodSize may be null.
+    // Fetches the chain's IL first when the block is empty; pcbMethodSize may be null. The header stays
+    // valid only while the block holds that IL.
     virtual HRESULT GetILFunctionBody(LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) = 0;
+    // The same, sharing the buffer: it stays valid whatever happens to the block.
+    virtual HRESULT GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) = 0;
     virtual std::pair<std::shared_ptr<unsigned char[]>, ULONG> GetILFunctionBody() const = 0;
     virtual DWORD GetCodegenFlags() const = 0;
     virtual void RequestRejit() = 0;

@@ -32,21 +32,29 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
             Trace("{}, targetProfilerProxy::GetILFunctionBody for {}", GetName(),
                   _metadataHelper->GetMethodName(moduleId, methodId));
         }
+        std::shared_ptr<unsigned char[]> body;
+        ULONG size = 0;
+        HRESULT hr = S_OK;
+        bool hasBlock = false;
         {
             std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
             if (const auto block = FindBlock(_functionILBlocks, moduleId, methodId)) {
-                return block->GetILFunctionBody(ppMethodHeader, pcbMethodSize);
+                hasBlock = true;
+                hr = block->GetOrFetchILFunctionBody(&body, &size);
             }
         }
-        // No block of its own: the header points into an earlier target's block or the IL cache.
-        std::shared_ptr<unsigned char[]> body;
-        ULONG size = 0;
-        const HRESULT hr =
-            _pProfilerMultiplexer->GetILFunctionBodyForProxy(this, moduleId, methodId, &body, &size);
+        if (!hasBlock) {
+            // No block of its own: the IL of an earlier target's block or of the IL cache.
+            hr = _pProfilerMultiplexer->GetILFunctionBodyForProxy(this, moduleId, methodId, &body, &size);
+            if (FAILED(hr)) {
+                Error("TargetProfilerProxy::GetILFunctionBody Error GetILFunctionBodyForProxy, hr = {:x}",
+                      hr);
+            }
+        }
         if (FAILED(hr)) {
-            Error("TargetProfilerProxy::GetILFunctionBody Error GetILFunctionBodyForProxy, hr = {:x}", hr);
             return hr;
         }
+        KeepHandedOutIL(body);
         if (ppMethodHeader != nullptr) {
             *ppMethodHeader = body.get();
         }
@@ -55,6 +63,13 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
         }
         return hr;
     });
+}
+
+void TargetProfilerProxy::KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body) {
+    if (body) {
+        std::lock_guard<std::mutex> lock(_handedOutILLock);
+        _handedOutIL.insert(body);
+    }
 }
 
 HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) {

@@ -315,11 +315,10 @@ TEST_F(StressTest, ShutdownWhileEveryEntryRuns) {
     EXPECT_GT(operations.load(), 0);
 }
 
-// Known fault, disabled until fixed: IL read through a proxy outside the target's own JITCompilationStarted
-// and GetReJITParameters points into a buffer that a compilation on another thread frees (ASan:
-// heap-use-after-free), and the blocks are cleared and read there without their proxy's lock (TSan: data
-// race).
-TEST_F(StressTest, DISABLED_TargetsReadingILOnTheirOwnThreads) {
+// IL read through a proxy outside the target's own JITCompilationStarted and GetReJITParameters, while
+// other threads compile and clear the same methods' blocks: the header must stay readable (ASan) and the
+// blocks must not be raced on (TSan).
+TEST_F(StressTest, TargetsReadingILOnTheirOwnThreads) {
     for (StressTarget* target : targets) {
         target->readsILOnOwnThread = true;
     }
