@@ -337,6 +337,39 @@ TEST_F(ILChainTest, LaterChainStartsFromTheILLastGivenToTheRuntime) {
     EXPECT_EQ(AppliedBodies(), (std::vector<std::vector<BYTE>>{FirstIL, FirstIL}));
 }
 
+// The runtime's IL pointers stay valid; so must those a proxy hands out after the chain has moved on:
+// the read cache entry replaced, the earlier block cleared, the reader's own block given new IL.
+TEST_F(ILChainTest, ILHandedToATargetStaysReadableAfterTheChainMovesOn) {
+    ILTarget::ILRead fromCache{};
+    ILTarget::ILRead fromEarlierBlock{};
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        fromCache = target.ReadIL(Module, Method);
+        return target.WriteIL(Module, Method, FirstIL);
+    };
+    second.onJitStarted = [&](ILTarget& target, FunctionID) {
+        fromEarlierBlock = target.ReadIL(Module, Method);
+        return S_OK;
+    };
+    ASSERT_EQ(JitStarted(), S_OK);
+    JitFinished();
+
+    ILTarget::ILRead ownBlock{};
+    second.onJitStarted = [&](ILTarget& target, FunctionID) {
+        target.WriteIL(Module, Method, SecondIL);
+        ownBlock = target.ReadIL(Module, Method);
+        return target.WriteIL(Module, Method, FirstIL);
+    };
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        return target.WriteIL(Module, Method, SecondIL);
+    };
+    ASSERT_EQ(JitStarted(), S_OK);
+    JitFinished();
+
+    EXPECT_EQ(Bytes(fromCache.header, fromCache.size), RuntimeIL);
+    EXPECT_EQ(Bytes(fromEarlierBlock.header, fromEarlierBlock.size), FirstIL);
+    EXPECT_EQ(Bytes(ownBlock.header, ownBlock.size), SecondIL);
+}
+
 TEST_F(ILChainTest, RuntimeWithoutTheMethodsILFailsTheRead) {
     harness.runtime.getILResult = E_FAIL;
     ILTarget::ILRead read{S_OK, nullptr, 0};
