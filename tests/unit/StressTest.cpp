@@ -11,9 +11,9 @@
 #include "StressRuntime.h"
 #include "StressTarget.h"
 #include "StressWatchdog.h"
+#include "TargetHarness.h"
 #include "hosting/ProfilerMultiplexer.h"
 #include "ilchain/IMetadataHelper.h"
-#include "logging/Util.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 namespace profilermultiplexer::tests {
@@ -40,26 +39,17 @@ std::chrono::milliseconds StressDuration() {
     return std::chrono::milliseconds(value != nullptr ? std::atoi(value) : 2000);
 }
 
-class StressTest : public testing::Test {
+class StressTest : public testing::Test, public TargetHarness<StressTarget, StressRuntime> {
 protected:
-    StressTest() {
-        std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> settings;
+    StressTest() : TargetHarness(methods) {
         for (std::size_t index = 0; index < StressMethods::TargetCount; ++index) {
             auto* target = new StressTarget(index, methods, checks);
-            targets.push_back(target);
             // The last target reverts the ReJIT call order: it gets ReJITCompilationStarted first.
-            settings.emplace_back(target,
-                                  ProfilerSettings(Util::ToWString(target->Name()), u"/lib.so", u"{}",
-                                                   1.0 + index, index + 1 == StressMethods::TargetCount));
+            targets.push_back(&Add(target, target->Name(), index + 1 == StressMethods::TargetCount));
         }
         targets[1]->throwsOnClassLoad = true;
-        _multiplexer = new ProfilerMultiplexer(true, std::move(settings));
-        void* held = nullptr;
-        _multiplexer->QueryInterface(IID_ICorProfilerCallback9, &held);
+        Build();
     }
-    ~StressTest() override { _multiplexer->Release(); }
-
-    ProfilerMultiplexer& Multiplexer() { return *_multiplexer; }
 
     // Runs every kind of worker on its own thread until the time is up, reporting to the watchdog.
     void RunWorkers(std::chrono::milliseconds duration, const std::function<void()>& midway = {}) {
@@ -239,22 +229,19 @@ protected:
         }
     }
 
-    StressMethods methods;
+    // Static: the harness builds its runtime from them before this fixture's own members.
+    static inline const StressMethods methods;
     StressChecks checks;
-    StressRuntime runtime{methods};
     std::vector<StressTarget*> targets;
     StressWatchdog watchdog{std::chrono::seconds(30)};
     std::atomic<long> operations{0};
     std::atomic<unsigned> freshModules{0};
     bool expectSuccess = true;
-
-private:
-    ProfilerMultiplexer* _multiplexer;
 };
 
 TEST_F(StressTest, EveryEntryAtOnceEndsWithTheChainsILAndNoAllocatorLeftovers) {
     std::optional<LogCapture> capture(std::in_place, "debug");
-    ASSERT_EQ(Multiplexer().Initialize(static_cast<ICorProfilerInfo10*>(&runtime)), S_OK);
+    ASSERT_EQ(Initialize(), S_OK);
     RunWorkers(StressDuration());
 
     // Quiet again: finish what the runtime was asked for, then compile and ReJIT every method once.
@@ -308,7 +295,7 @@ TEST_F(StressTest, EveryEntryAtOnceEndsWithTheChainsILAndNoAllocatorLeftovers) {
 }
 
 TEST_F(StressTest, ShutdownWhileEveryEntryRuns) {
-    ASSERT_EQ(Multiplexer().Initialize(static_cast<ICorProfilerInfo10*>(&runtime)), S_OK);
+    ASSERT_EQ(Initialize(), S_OK);
     // After Shutdown the runtime's info object is gone: entries and requests fail, without harm.
     expectSuccess = false;
     RunWorkers(StressDuration() / 2, [this] { Multiplexer().Shutdown(); });
@@ -322,7 +309,7 @@ TEST_F(StressTest, TargetsReadingILOnTheirOwnThreads) {
     for (StressTarget* target : targets) {
         target->readsILOnOwnThread = true;
     }
-    ASSERT_EQ(Multiplexer().Initialize(static_cast<ICorProfilerInfo10*>(&runtime)), S_OK);
+    ASSERT_EQ(Initialize(), S_OK);
     RunWorkers(StressDuration() / 2);
     EXPECT_EQ(checks.Failures(), 0) << checks.Report();
 }
