@@ -363,6 +363,20 @@ def check_lifecycle(target):
     require(len(records.callbacks("Shutdown")) == 1, f"{target.name}: Shutdown count is not 1")
 
 
+def check_served(target):
+    """The target passed, received only callbacks of its mask and saw the program's known methods compiled."""
+    check_lifecycle(target)
+    check_mask_respected(target)
+    check_known_methods(target)
+
+
+def check_info_object(target, version, answer, what):
+    """The target's first QueryInterface on its info object asked for ICorProfilerInfo<version> and was
+    answered with the same object or another one (answer "same" or "other")."""
+    query = target.records.calls("QueryInterface")
+    require(query and query[0].details == f"ICorProfilerInfo{version} hr=0x0 object={answer}", f"{what}: {query}")
+
+
 def check_received(target, *names):
     received = target.records.names()
     for name in names:
@@ -399,13 +413,10 @@ def direct_target(driver):
     target = Target("direct", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS | THREADS,
                     0x10, use_seteventmask2=1, info_version=11)
     driver.run([target], direct=True)
-    check_lifecycle(target)
-    check_mask_respected(target)
-    check_known_methods(target)
+    check_served(target)
     check_received(target, "ModuleLoadFinished", "AssemblyLoadFinished", "ExceptionThrown", "ThreadCreated",
                    "GarbageCollectionStarted")
-    query = target.records.calls("QueryInterface")
-    require(query and query[0].details == "ICorProfilerInfo11 hr=0x0 object=same", f"info object: {query}")
+    check_info_object(target, 11, "same", "info object")
 
 
 def two_targets(driver):
@@ -414,9 +425,7 @@ def two_targets(driver):
     # Listed in reverse: the order of calls follows the priorities, not the list.
     run = driver.run([second, first], log_level="trace")
     for target in (first, second):
-        check_lifecycle(target)
-        check_mask_respected(target)
-        check_known_methods(target)
+        check_served(target)
     check_received(first, "ModuleLoadFinished", "AssemblyLoadFinished", "ExceptionThrown", "ExceptionCatcherEnter")
     check_received(second, "ThreadCreated", "GarbageCollectionStarted", "GarbageCollectionFinished")
     require("Lib" in {r.details for r in first.records.callbacks("AssemblyLoadFinished")},
@@ -453,27 +462,21 @@ def mask_change(driver):
 def single_target(driver):
     target = Target("e2e_1", 1, 1, MODULE_LOADS | JIT_COMPILATION, info_version=11)
     run = driver.run([target])
-    check_lifecycle(target)
-    check_mask_respected(target)
-    check_known_methods(target)
+    check_served(target)
     run.require_log("ClassFactory: A single profiler has detected, the multiplexer profiler will transfer direct "
                     "control to the e2e_1 profiler!")
     run.require_no_log("Profiler Multiplexer: Initialization succeeded")
     # The runtime's own info object answers every version with itself.
-    query = target.records.calls("QueryInterface")
-    require(query and query[0].details == "ICorProfilerInfo11 hr=0x0 object=same", f"direct info object: {query}")
+    check_info_object(target, 11, "same", "direct info object")
 
 
 def single_target_forced(driver):
     target = Target("e2e_1", 1, 1, MODULE_LOADS | JIT_COMPILATION, info_version=10)
     run = driver.run([target], extra={"FORCE_PROFILER_MULTIPLEXER": "True"})
-    check_lifecycle(target)
-    check_mask_respected(target)
-    check_known_methods(target)
+    check_served(target)
     run.require_no_log("A single profiler has detected")
     run.require_log("Profiler Multiplexer: Initialization succeeded")
-    query = target.records.calls("QueryInterface")
-    require(query and query[0].details == "ICorProfilerInfo10 hr=0x0 object=same", f"proxy: {query}")
+    check_info_object(target, 10, "same", "proxy")
 
 
 def no_target(driver):
@@ -508,9 +511,7 @@ def failed_initialize(driver):
     run = driver.run([failing, working], log_level="trace")
     require([r.name for r in failing.records.callbacks()] == ["Initialize"],
             f"a failed target was called again: {failing.records.describe()}")
-    check_lifecycle(working)
-    check_mask_respected(working)
-    check_known_methods(working)
+    check_served(working)
     run.require_log("ProfilerMultiplexer: Error initializing a profiler: e2e_1")
     run.require_log(f"Callback functions for all, mask: {working.mask:x}")
 
@@ -522,10 +523,8 @@ def newer_info(driver):
     for target in (newer, gated):
         check_lifecycle(target)
     # A version the proxy does not implement is the runtime's to answer, with its own object.
-    query = newer.records.calls("QueryInterface")
-    require(query and query[0].details == "ICorProfilerInfo11 hr=0x0 object=other", f"newer version: {query}")
-    query = gated.records.calls("QueryInterface")
-    require(query and query[0].details == "ICorProfilerInfo10 hr=0x0 object=same", f"proxy version: {query}")
+    check_info_object(newer, 11, "other", "newer version")
+    check_info_object(gated, 10, "same", "proxy version")
     run.require_log("TargetProfilerProxy::QueryInterface fallback to default QueryInterface, hr =0")
 
 
@@ -583,6 +582,22 @@ def program_output(scenario, lines, exit_code=0):
     return "".join(f"{line}\n" for line in [f"scenario {scenario}", *lines, f"exit code {exit_code}"])
 
 
+def run_program(driver, targets, extra, scenario, lines, arguments=(), **options):
+    """Runs one of the program's scenarios at log level trace, expecting its output lines; every target
+    passes."""
+    run = driver.run(targets, log_level="trace", extra=extra, program=[scenario, *arguments],
+                     output=program_output(scenario, lines), **options)
+    for target in targets:
+        check_lifecycle(target)
+    return run
+
+
+def il_targets(first_rewrite, second_rewrite, methods=IL_VALUE, expect=1):
+    """Two targets rewriting the methods at JIT compilation, in this order."""
+    return [Target(f"e2e_{number}", number, number, JIT_COMPILATION, il_methods=methods, il_rewrite=rewrite,
+                   il_expect=expect) for number, rewrite in ((1, first_rewrite), (2, second_rewrite))]
+
+
 def for_each_tiering(check):
     """Runs check(extra environment, tiered) with tiered compilation on, then off; failures name the mode."""
     for mode, value in TIERING:
@@ -629,81 +644,59 @@ def check_compilations(target, method, tiered):
     require(count >= 2 if tiered else count == 1, f"{method} compiled {count} times")
 
 
+def run_il_chain(driver, first_rewrite, second_rewrite, value, check):
+    """Runs the IL chain program with tiered compilation on, then off, under two targets rewriting its
+    method; it must print value. check(run, first, second) adds the scenario's own checks."""
+    def each(extra, tiered):
+        first, second = il_targets(first_rewrite, second_rewrite)
+        run = run_program(driver, [first, second], extra, "ilchain",
+                          [f"value = {value}", f"value after warm-up = {value}"])
+        check(run, first, second)
+        check_il_log(run, IL_VALUE, 1)
+        check_compilations(first, IL_VALUE, tiered)
+    for_each_tiering(each)
+
+
 def il_chain(driver):
     """The second target rewrites the IL the first one left: (1 + 10) x 2."""
-    def check(extra, tiered):
-        first = Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="add 10", il_expect=1)
-        second = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="mul 2", il_expect=1)
-        run = driver.run([first, second], log_level="trace", extra=extra, program=["ilchain"],
-                         output=program_output("ilchain", ["value = 22", "value after warm-up = 22"]))
-        for target in (first, second):
-            check_lifecycle(target)
+    def check(run, first, second):
         rewritten = only_rewrite(first, IL_VALUE)
         require(only_rewrite(second, IL_VALUE)["read"] == rewritten["wrote"], "e2e_2 did not read e2e_1's IL")
         run.require_log(f"ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: "
                         f"{il_size(rewritten['wrote'])} from e2e_1 for {display_name(IL_VALUE)}")
-        check_il_log(run, IL_VALUE, 1)
-        check_compilations(first, IL_VALUE, tiered)
-    for_each_tiering(check)
+    run_il_chain(driver, "add 10", "mul 2", 22, check)
 
 
 def il_first_only(driver):
     """Only the first target rewrites; the second reads the rewrite and leaves it."""
-    def check(extra, tiered):
-        first = Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="add 10", il_expect=1)
-        second = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="read", il_expect=1)
-        run = driver.run([first, second], log_level="trace", extra=extra, program=["ilchain"],
-                         output=program_output("ilchain", ["value = 11", "value after warm-up = 11"]))
-        for target in (first, second):
-            check_lifecycle(target)
+    def check(run, first, second):
         rewritten = only_rewrite(first, IL_VALUE)
         reads = il_calls(second, "GetILFunctionBody", IL_VALUE)
         require([r["read"] for r in reads] == [rewritten["wrote"]], f"e2e_2 read {reads}")
         require(not second.records.calls("SetILFunctionBody"), "e2e_2 set IL")
-        check_il_log(run, IL_VALUE, 1)
-        check_compilations(first, IL_VALUE, tiered)
-    for_each_tiering(check)
+    run_il_chain(driver, "add 10", "read", 11, check)
 
 
 def il_guard(driver):
     """The first target puts a try/catch in front of the body (a fat header with an exception section);
     the second target's rewrite moves that section behind its longer code."""
-    def check(extra, tiered):
-        first = Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="guard add 10",
-                       il_expect=1)
-        second = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="mul 2", il_expect=1)
-        run = driver.run([first, second], log_level="trace", extra=extra, program=["ilchain"],
-                         output=program_output("ilchain", ["value = 22", "value after warm-up = 22"]))
-        for target in (first, second):
-            check_lifecycle(target)
+    def check(run, first, second):
         guarded = only_rewrite(first, IL_VALUE)
         chained = only_rewrite(second, IL_VALUE)
         require(chained["read"] == guarded["wrote"], "e2e_2 did not read e2e_1's IL")
         for rewrite in (guarded, chained):
             header = int(rewrite["wrote"][:2], 16)
             require(header & 0x3 == 0x3 and header & 0x8, f"no fat header with sections: {rewrite['wrote']}")
-        check_il_log(run, IL_VALUE, 1)
-        check_compilations(first, IL_VALUE, tiered)
-    for_each_tiering(check)
+    run_il_chain(driver, "guard add 10", "mul 2", 22, check)
 
 
 def il_many(driver):
     """Both targets rewrite many methods while several threads have them compiled at once."""
     def check(extra, tiered):
-        targets = [Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=MANY_METHODS + "*", il_rewrite="add 10",
-                          il_expect=MANY_COUNT),
-                   Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=MANY_METHODS + "*", il_rewrite="mul 2",
-                          il_expect=MANY_COUNT)]
+        targets = il_targets("add 10", "mul 2", MANY_METHODS + "*", MANY_COUNT)
         lines = [f"M{k:03d} = {(k + 10) * 2}" for k in range(MANY_COUNT)]
-        run = driver.run(targets, log_level="trace", extra=extra, program=["ilmany"],
-                         output=program_output("ilmany", lines))
-        for target in targets:
-            check_lifecycle(target)
-        given = [m for m in run.log_messages("trace")
-                 if m.startswith("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for "
-                                 f"{display_name(MANY_METHODS)}")]
-        require(len(given) == MANY_COUNT, f"IL given to the runtime {len(given)} times")
-        run.require_no_log("Can't find allocation size for")
+        run = run_program(driver, targets, extra, "ilmany", lines)
+        check_il_log(run, MANY_METHODS, MANY_COUNT)
     for_each_tiering(check)
 
 
@@ -722,10 +715,8 @@ def run_rejit(driver, targets, values, extra=None, **options):
     lines = ["value = 1"] + [f"after step {step}: value = {value}" for step, value in enumerate(values, 1)]
     environment = {"DOTNET_TieredCompilation": "0"}
     environment.update(extra or {})
-    run = driver.run(targets, log_level="trace", extra=environment, program=["rejit", *map(str, values)],
-                     output=program_output("rejit", lines), **options)
+    run = run_program(driver, targets, environment, "rejit", lines, map(str, values), **options)
     for target in targets:
-        check_lifecycle(target)
         check_mask_respected(target)
     return run
 
