@@ -2,8 +2,7 @@
 // runs a chosen action in JITCompilationStarted; the helpers read and rewrite IL the way real targets do.
 #pragma once
 
-#include "CorProfilerInfo.h"
-#include "NullProfilerCallback.h"
+#include "InfoTarget.h"
 
 #include <cstring>
 #include <functional>
@@ -12,7 +11,7 @@
 
 namespace profilermultiplexer::tests {
 
-class ILTarget : public NullProfilerCallback {
+class ILTarget : public InfoTarget {
 public:
     using JitAction = std::function<HRESULT(ILTarget&, FunctionID)>;
 
@@ -26,13 +25,7 @@ public:
     HRESULT jitFinishedResult = S_OK;
 
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override {
-        void* info = nullptr;
-        if (FAILED(pICorProfilerInfoUnk->QueryInterface(IID_ICorProfilerInfo10, &info))) {
-            return E_FAIL;
-        }
-        _info = static_cast<ICorProfilerInfo10*>(info);
-        _info->Release();
-        return _info->SetEventMask2(COR_PRF_MONITOR_JIT_COMPILATION, 0);
+        return KeepInfoAndSetMask(pICorProfilerInfoUnk, COR_PRF_MONITOR_JIT_COMPILATION, 0);
     }
 
     HRESULT JITCompilationStarted(FunctionID functionId, BOOL /*fIsSafeToBlock*/) override {
@@ -46,11 +39,9 @@ public:
         return jitFinishedResult;
     }
 
-    ICorProfilerInfo10& Info() const { return *_info; }
-
     ILRead ReadIL(ModuleID moduleId, mdMethodDef methodDef) const {
         ILRead read{E_FAIL, nullptr, 0};
-        read.hr = _info->GetILFunctionBody(moduleId, methodDef, &read.header, &read.size);
+        read.hr = Info().GetILFunctionBody(moduleId, methodDef, &read.header, &read.size);
         return read;
     }
 
@@ -58,7 +49,7 @@ public:
     HRESULT WriteIL(ModuleID moduleId, mdMethodDef methodDef, const std::vector<BYTE>& il,
                     LPCBYTE* allocation = nullptr) const {
         IMethodMalloc* malloc = nullptr;
-        HRESULT hr = _info->GetILFunctionBodyAllocator(moduleId, &malloc);
+        HRESULT hr = Info().GetILFunctionBodyAllocator(moduleId, &malloc);
         if (FAILED(hr)) {
             return hr;
         }
@@ -71,7 +62,7 @@ public:
         if (allocation != nullptr) {
             *allocation = memory;
         }
-        return _info->SetILFunctionBody(moduleId, methodDef, memory);
+        return Info().SetILFunctionBody(moduleId, methodDef, memory);
     }
 
     // The function ids of the JIT callbacks received, in order.
@@ -86,7 +77,6 @@ private:
         _jitCalls.push_back(functionId);
     }
 
-    ICorProfilerInfo10* _info = nullptr;
     mutable std::mutex _lock;
     std::vector<FunctionID> _jitCalls;
 };

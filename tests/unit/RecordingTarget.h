@@ -3,19 +3,19 @@
 // given; JITInlining and JITCachedFunctionSearchStarted write a chosen answer to their out-parameter.
 #pragma once
 
+#include "CallLog.h"
 #include "CorProfilerInfo.h"
 #include "DistinctArgs.h"
 #include "NullProfilerCallback.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 namespace profilermultiplexer::tests {
 
-class RecordingTarget : public NullProfilerCallback {
+class RecordingTarget : public NullProfilerCallback, public CallLog {
 public:
     using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
 
@@ -56,18 +56,6 @@ public:
     // The info object that Initialize received.
     IUnknown* Info() const { return _info; }
 
-    std::vector<RecordedCall> Calls() const {
-        std::lock_guard<std::mutex> lock(_lock);
-        return _calls;
-    }
-    std::vector<std::string> CallNames() const {
-        std::vector<std::string> names;
-        for (const auto& call : Calls()) {
-            names.push_back(call.name);
-        }
-        return names;
-    }
-
 #define PM_RECORD_CALLBACK(kind, name, params, args)                                                         \
     HRESULT name params override {                                                                           \
         return Record(FunctionName::name, #name, ArgsBits args);                                             \
@@ -77,10 +65,7 @@ public:
 
 private:
     HRESULT Record(FunctionName function, const char* name, std::vector<uint64_t> args) {
-        {
-            std::lock_guard<std::mutex> lock(_lock);
-            _calls.push_back({name, args});
-        }
+        Append(name, args);
         switch (function) {
         case FunctionName::Initialize:
             return OnInitialize(reinterpret_cast<IUnknown*>(args[0]));
@@ -128,8 +113,6 @@ private:
         }
     }
 
-    mutable std::mutex _lock;
-    std::vector<RecordedCall> _calls;
     IUnknown* _info = nullptr;
 };
 

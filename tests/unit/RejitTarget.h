@@ -3,9 +3,8 @@
 // chosen action inside GetReJITParameters with the function control it was given.
 #pragma once
 
-#include "CorProfilerInfo.h"
-#include "DistinctArgs.h"
-#include "NullProfilerCallback.h"
+#include "CallLog.h"
+#include "InfoTarget.h"
 
 #include <functional>
 #include <mutex>
@@ -36,7 +35,7 @@ private:
     std::vector<std::string> _entries;
 };
 
-class RejitTarget : public NullProfilerCallback {
+class RejitTarget : public InfoTarget, public CallLog {
 public:
     using Action = std::function<HRESULT(RejitTarget&, ICorProfilerFunctionControl*)>;
 
@@ -66,13 +65,7 @@ public:
     }
 
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override {
-        void* info = nullptr;
-        if (FAILED(pICorProfilerInfoUnk->QueryInterface(IID_ICorProfilerInfo10, &info))) {
-            return E_FAIL;
-        }
-        _info = static_cast<ICorProfilerInfo10*>(info);
-        _info->Release();
-        return _info->SetEventMask2(eventMask, 0);
+        return KeepInfoAndSetMask(pICorProfilerInfoUnk, eventMask, 0);
     }
 
     HRESULT ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL fIsSafeToBlock) override {
@@ -96,41 +89,25 @@ public:
         return Answer(errorResult);
     }
 
-    ICorProfilerInfo10& Info() const { return *_info; }
     const std::string& Name() const { return _name; }
 
     HRESULT RequestReJIT(std::vector<ModuleID> modules, std::vector<mdMethodDef> methods) {
-        return _info->RequestReJIT(static_cast<ULONG>(modules.size()), modules.data(), methods.data());
+        return Info().RequestReJIT(static_cast<ULONG>(modules.size()), modules.data(), methods.data());
     }
     HRESULT RequestReJITWithInliners(DWORD flags, std::vector<ModuleID> modules,
                                      std::vector<mdMethodDef> methods) {
-        return _info->RequestReJITWithInliners(flags, static_cast<ULONG>(modules.size()), modules.data(),
+        return Info().RequestReJITWithInliners(flags, static_cast<ULONG>(modules.size()), modules.data(),
                                                methods.data());
     }
     HRESULT RequestRevert(std::vector<ModuleID> modules, std::vector<mdMethodDef> methods,
                           HRESULT* statuses = nullptr) {
-        return _info->RequestRevert(static_cast<ULONG>(modules.size()), modules.data(), methods.data(),
+        return Info().RequestRevert(static_cast<ULONG>(modules.size()), modules.data(), methods.data(),
                                     statuses);
-    }
-
-    std::vector<RecordedCall> Calls() const {
-        std::lock_guard<std::mutex> lock(_lock);
-        return _calls;
-    }
-    std::vector<std::string> CallNames() const {
-        std::vector<std::string> names;
-        for (const auto& call : Calls()) {
-            names.push_back(call.name);
-        }
-        return names;
     }
 
 private:
     void Record(const char* callback, std::vector<uint64_t> args) {
-        {
-            std::lock_guard<std::mutex> lock(_lock);
-            _calls.push_back({callback, std::move(args)});
-        }
+        Append(callback, std::move(args));
         _journal.Add(_name + ":" + callback);
     }
     HRESULT Answer(HRESULT hr) const {
@@ -142,9 +119,6 @@ private:
 
     std::string _name;
     RejitJournal& _journal;
-    ICorProfilerInfo10* _info = nullptr;
-    mutable std::mutex _lock;
-    std::vector<RecordedCall> _calls;
 };
 
 } // namespace profilermultiplexer::tests

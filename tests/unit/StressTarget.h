@@ -5,8 +5,7 @@
 // its event mask and takes memory from the IL allocator that it never hands back.
 #pragma once
 
-#include "CorProfilerInfo.h"
-#include "NullProfilerCallback.h"
+#include "InfoTarget.h"
 #include "StressChecks.h"
 #include "StressMethods.h"
 #include "StressRandom.h"
@@ -21,7 +20,7 @@
 
 namespace profilermultiplexer::tests {
 
-class StressTarget : public NullProfilerCallback {
+class StressTarget : public InfoTarget {
 public:
     // Modules from here on are loaded by the test's callback threads and never compiled.
     static constexpr ModuleID FreshModules = 0x90000000;
@@ -43,20 +42,14 @@ public:
     bool readsILOnOwnThread = false;
 
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override {
-        void* info = nullptr;
-        if (FAILED(pICorProfilerInfoUnk->QueryInterface(IID_ICorProfilerInfo10, &info))) {
-            return E_FAIL;
-        }
-        _info = static_cast<ICorProfilerInfo10*>(info);
-        _info->Release();
-        return _info->SetEventMask2(RequiredMask | OptionalMask, COR_PRF_HIGH_BASIC_GC);
+        return KeepInfoAndSetMask(pICorProfilerInfoUnk, RequiredMask | OptionalMask, COR_PRF_HIGH_BASIC_GC);
     }
 
     HRESULT JITCompilationStarted(FunctionID functionId, BOOL) override {
         ClassID classId = 0;
         ModuleID moduleId = 0;
         mdToken token = 0;
-        if (FAILED(_info->GetFunctionInfo(functionId, &classId, &moduleId, &token))) {
+        if (FAILED(Info().GetFunctionInfo(functionId, &classId, &moduleId, &token))) {
             _checks.Fail(Name() + ": GetFunctionInfo failed in JITCompilationStarted");
             return E_FAIL;
         }
@@ -106,7 +99,7 @@ public:
             return E_FAIL;
         }
         std::memcpy(memory, il, sizeof(il));
-        if (FAILED(_info->SetILFunctionBody(moduleId, FreshMethod, memory))) {
+        if (FAILED(Info().SetILFunctionBody(moduleId, FreshMethod, memory))) {
             _checks.Fail(Name() + ": SetILFunctionBody failed in ModuleLoadFinished");
         }
         return S_OK;
@@ -152,11 +145,11 @@ public:
         HRESULT statuses[2] = {};
         HRESULT hr = E_FAIL;
         if (kind == 0) {
-            hr = _info->RequestReJIT(count, moduleIds, methodIds);
+            hr = Info().RequestReJIT(count, moduleIds, methodIds);
         } else if (kind == 1) {
-            hr = _info->RequestReJITWithInliners(0x1, count, moduleIds, methodIds);
+            hr = Info().RequestReJITWithInliners(0x1, count, moduleIds, methodIds);
         } else {
-            hr = _info->RequestRevert(count, moduleIds, methodIds, StressChance(2) ? statuses : nullptr);
+            hr = Info().RequestRevert(count, moduleIds, methodIds, StressChance(2) ? statuses : nullptr);
         }
         if (FAILED(hr)) {
             _checks.Fail(Name() + ": a ReJIT or revert request failed");
@@ -184,7 +177,7 @@ private:
         }
         std::memcpy(memory, il.data(), il.size());
         memory[1 + _index] = StressMethods::Marker(_index);
-        if (FAILED(_info->SetILFunctionBody(moduleId, methodDef, memory))) {
+        if (FAILED(Info().SetILFunctionBody(moduleId, methodDef, memory))) {
             _checks.Fail(Name() + ": SetILFunctionBody failed in JITCompilationStarted");
         }
     }
@@ -194,7 +187,7 @@ private:
         LPCBYTE header = nullptr;
         ULONG size = 0;
         const StressMethod* method = _methods.Find(moduleId, methodDef);
-        if (method == nullptr || FAILED(_info->GetILFunctionBody(moduleId, methodDef, &header, &size))) {
+        if (method == nullptr || FAILED(Info().GetILFunctionBody(moduleId, methodDef, &header, &size))) {
             _checks.Fail(Name() + ": no IL for a stress method");
             return false;
         }
@@ -208,7 +201,7 @@ private:
 
     BYTE* Allocate(ModuleID moduleId, ULONG size) {
         IMethodMalloc* malloc = nullptr;
-        if (FAILED(_info->GetILFunctionBodyAllocator(moduleId, &malloc)) || malloc == nullptr) {
+        if (FAILED(Info().GetILFunctionBodyAllocator(moduleId, &malloc)) || malloc == nullptr) {
             _checks.Fail(Name() + ": no IL allocator");
             return nullptr;
         }
@@ -232,10 +225,10 @@ private:
     void ChangeMask() {
         DWORD low = RequiredMask | (OptionalMask & StressRandom(0x10000));
         DWORD high = StressChance(2) ? static_cast<DWORD>(COR_PRF_HIGH_BASIC_GC) : 0;
-        _info->SetEventMask2(low, high);
+        Info().SetEventMask2(low, high);
         DWORD readLow = 0;
         DWORD readHigh = 0;
-        _info->GetEventMask2(&readLow, &readHigh);
+        Info().GetEventMask2(&readLow, &readHigh);
         if ((readLow & RequiredMask) != RequiredMask) {
             _checks.Fail(Name() + ": lost its required mask bits");
         }
@@ -255,7 +248,6 @@ private:
     const std::size_t _index;
     const StressMethods& _methods;
     StressChecks& _checks;
-    ICorProfilerInfo10* _info = nullptr;
     std::atomic<int> _rejitCallbacks{0};
     mutable std::mutex _lock;
     std::vector<std::pair<BYTE*, ULONG>> _kept;
