@@ -34,9 +34,10 @@ ModuleInfo::ModuleInfo(ICorProfilerInfo10* pCorProfilerInfo, ModuleID moduleId) 
 }
 
 const std::string& ModuleInfo::GetMethodName(mdMethodDef methodDef) {
-    const auto found = _methodNames.find(methodDef);
-    if (found != _methodNames.end()) {
-        return found->second;
+    // One search: its position also serves the insertion.
+    const auto position = _methodNames.lower_bound(methodDef);
+    if (position != _methodNames.end() && position->first == methodDef) {
+        return position->second;
     }
     const std::u16string displayName = ReadDisplayName(methodDef);
     if (displayName.empty()) {
@@ -48,18 +49,19 @@ const std::string& ModuleInfo::GetMethodName(mdMethodDef methodDef) {
     } catch (const std::range_error&) {
         return CreateFallbackMethodName(methodDef);
     }
-    // Kept for the life of the process: without the conversion's spare capacity.
+    // Kept for the life of the process: without spare capacity.
     text.shrink_to_fit();
-    return _methodNames[methodDef] = std::move(text);
+    return _methodNames.emplace_hint(position, methodDef, std::move(text))->second;
 }
 
 std::u16string ModuleInfo::ReadDisplayName(mdMethodDef methodDef) const {
     if (!_pMetaDataImport) {
         return {};
     }
-    // One buffer for the three names, not cleared: the reader terminates what it writes, and each
-    // piece starts and ends with 0 so that a name is never read past its piece.
-    const std::unique_ptr<char16_t[]> buffer(new char16_t[3 * NameBufferLength]);
+    // One buffer for the three names per thread, kept between calls and not cleared: the reader
+    // terminates what it writes, and each piece starts and ends with 0 so that a name is never read past
+    // its piece.
+    thread_local const std::unique_ptr<char16_t[]> buffer(new char16_t[3 * NameBufferLength]);
     char16_t* const methodName = buffer.get();
     char16_t* const typeName = methodName + NameBufferLength;
     char16_t* const moduleName = typeName + NameBufferLength;

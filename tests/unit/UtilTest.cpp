@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <codecvt>
+#include <locale>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 using namespace profilermultiplexer;
 using profilermultiplexer::tests::LoggingEnvironment;
@@ -96,6 +99,38 @@ INSTANTIATE_TEST_SUITE_P(
                       ToUtf16Row{"CutShortAtEndDropped", "a\xc3", std::u16string(u"a")},
                       ToUtf16Row{"CutShortThreeBytesDropped", "a\xe2\x82", std::u16string(u"a")}),
     [](auto const& info) { return std::string(info.param.name); });
+
+// Every text of up to three units drawn from the boundaries of each UTF-8 length and of the surrogate
+// ranges converts as the standard library's converter converts it, or fails where that one fails.
+TEST(UtilConversion, Utf16ToUtf8AgreesWithStandardConverter) {
+    const char16_t units[] = {0,      u'a',   0x7F,   0x80,   0x7FF,  0x800,  0xD7FF,
+                              0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFEFF, 0xFFFF};
+    std::vector<std::u16string> texts{u""};
+    for (std::size_t begin = 0, length = 0; length < 3; ++length) {
+        const std::size_t end = texts.size();
+        for (std::size_t index = begin; index < end; ++index) {
+            for (char16_t unit : units) {
+                texts.push_back(texts[index] + unit);
+            }
+        }
+        begin = end;
+    }
+    for (const std::u16string& text : texts) {
+        std::optional<std::string> expected;
+        try {
+            expected = std::wstring_convert<std::codecvt_utf8_utf16<char16_t>, char16_t>().to_bytes(text);
+        } catch (const std::range_error&) {
+        }
+        std::optional<std::string> converted;
+        try {
+            converted = Util::utf16_to_utf8(text);
+        } catch (const std::range_error& e) {
+            EXPECT_STREQ(e.what(), "wstring_convert::to_bytes");
+        }
+        EXPECT_EQ(converted, expected)
+            << ::testing::PrintToString(std::vector<int>(text.begin(), text.end()));
+    }
+}
 
 TEST(UtilConversion, RoundTripOfSurrogatePair) {
     std::u16string const units{0xD83D, 0xDE00};
