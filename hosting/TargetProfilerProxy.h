@@ -16,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -103,7 +102,9 @@ private:
     mutable std::recursive_mutex _ilBlocksLock;
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
     std::mutex _handedOutILLock;
-    std::unordered_set<std::shared_ptr<unsigned char[]>> _handedOutIL;
+    // Appended to, and rid of duplicates whenever it has doubled since the last time.
+    std::vector<std::shared_ptr<unsigned char[]>> _handedOutIL;
+    std::size_t _handedOutILCompactAt = 0;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     GUID _corProfilerInfoIID;

@@ -7,9 +7,15 @@
 #include "ilchain/MethodHeader.h"
 #include "logging/Logging.h"
 
+#include <algorithm>
+#include <memory>
+
 namespace profilermultiplexer {
 
 namespace {
+
+// Entries the list of handed-out IL reaches before it is first rid of duplicates.
+constexpr std::size_t MinHandedOutILCompaction = 64;
 
 // The method's block in a block map, or an empty pointer; adds no entry.
 template <class BlockMap>
@@ -66,10 +72,21 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
 }
 
 void TargetProfilerProxy::KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body) {
-    if (body) {
-        std::lock_guard<std::mutex> lock(_handedOutILLock);
-        _handedOutIL.insert(body);
+    if (!body) {
+        return;
     }
+    std::lock_guard<std::mutex> lock(_handedOutILLock);
+    if (!_handedOutIL.empty() && _handedOutIL.back() == body) {
+        return;
+    }
+    _handedOutIL.push_back(body);
+    if (_handedOutIL.size() < std::max(_handedOutILCompactAt, MinHandedOutILCompaction)) {
+        return;
+    }
+    // A buffer handed out again is kept once: at most twice as many entries as buffers.
+    std::sort(_handedOutIL.begin(), _handedOutIL.end());
+    _handedOutIL.erase(std::unique(_handedOutIL.begin(), _handedOutIL.end()), _handedOutIL.end());
+    _handedOutILCompactAt = std::max(MinHandedOutILCompaction, 2 * _handedOutIL.size());
 }
 
 HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) {

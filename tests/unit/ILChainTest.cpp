@@ -370,6 +370,32 @@ TEST_F(ILChainTest, ILHandedToATargetStaysReadableAfterTheChainMovesOn) {
     EXPECT_EQ(Bytes(ownBlock.header, ownBlock.size), SecondIL);
 }
 
+// Many methods, each read twice: the IL handed out for every one of them stays readable while the
+// proxy drops the repeated entries of what it keeps.
+TEST_F(ILChainTest, EveryILHandedOutStaysReadableOverManyMethods) {
+    constexpr mdMethodDef Methods = 300;
+    constexpr FunctionID FirstFunction = 0x1000;
+    std::vector<ILTarget::ILRead> reads;
+    first.onJitStarted = [&](ILTarget& target, FunctionID function) {
+        const mdMethodDef method = OtherMethod + static_cast<mdMethodDef>(function - FirstFunction) + 1;
+        reads.push_back(target.ReadIL(Module, method));
+        reads.push_back(target.ReadIL(Module, method));
+        return target.WriteIL(Module, method, FirstIL);
+    };
+    for (mdMethodDef index = 0; index < Methods; ++index) {
+        harness.runtime.AddFunction(FirstFunction + index, Module, OtherMethod + index + 1);
+        harness.runtime.SetMethodIL(Module, OtherMethod + index + 1, {0x0A, static_cast<BYTE>(index), 0x2A});
+        ASSERT_EQ(JitStarted(FirstFunction + index), S_OK);
+        JitFinished(FirstFunction + index);
+    }
+    ASSERT_EQ(reads.size(), 2 * Methods);
+    for (mdMethodDef index = 0; index < Methods; ++index) {
+        const std::vector<BYTE> own{0x0A, static_cast<BYTE>(index), 0x2A};
+        EXPECT_EQ(Bytes(reads[2 * index].header, reads[2 * index].size), own) << index;
+        EXPECT_EQ(reads[2 * index + 1].header, reads[2 * index].header) << index;
+    }
+}
+
 TEST_F(ILChainTest, RuntimeWithoutTheMethodsILFailsTheRead) {
     harness.runtime.getILResult = E_FAIL;
     ILTarget::ILRead read{S_OK, nullptr, 0};
