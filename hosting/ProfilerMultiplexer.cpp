@@ -8,56 +8,95 @@ namespace profilermultiplexer {
 
 namespace {
 
-// Folds one target's result into the result so far: equal codes and two failures keep it, anything
-// else gives S_OK. The first returned code is taken as it is.
-HRESULT MergeResult(HRESULT result, HRESULT hr, bool first) noexcept {
-    if (first) {
-        return hr;
-    }
+// Folds a target's returned code into the result so far, once some target has returned: equal codes and
+// two failures keep it, anything else gives S_OK.
+HRESULT MergeResult(HRESULT result, HRESULT hr) noexcept {
     if (hr == result || (FAILED(hr) && FAILED(result))) {
         return result;
     }
     return S_OK;
 }
 
-// The loop of ForAllTargetProfilers for any call object. The plain fan-out callbacks pass their lambda
-// straight to it, inlined: a callback costs no call through std::function.
+// Calls one target, at trace level between the two trace lines (the names are read only then); false
+// when something threw.
+template <bool Tracing, class Call>
+__attribute__((always_inline)) inline bool
+CallTarget(const TargetProfilerProxy& proxy, const ProfilerCallbackFunctionFilter& filter,
+           ProfilerCallbackFunctionFilter::FunctionName function, const Call& call, HRESULT& hr) noexcept {
+    try {
+        if constexpr (Tracing) {
+            Trace("Profiler: {0} => Calling back to {1}", proxy.GetName(), filter.GetCallbackName(function));
+        }
+        hr = call(proxy.GetTargetProfiler());
+        if constexpr (Tracing) {
+            Trace("Profiler: {0} => Result is {1} from calling {2}", proxy.GetName(), hr,
+                  filter.GetCallbackName(function));
+        }
+        return true;
+    } catch (...) {
+        Error("Unhandled exception when calling {0} on {1}", filter.GetCallbackName(function),
+              proxy.GetName());
+        return false;
+    }
+}
+
+// The loop of ForAllTargetProfilers: per target one bit test (ReceivesCallback) decides. Up to the first
+// target that returns, its code is taken as it is (an exception before makes the result E_FAIL); after
+// it, codes are merged.
+template <bool Tracing, class Call>
+__attribute__((always_inline)) inline HRESULT
+CallTargetsInOrder(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
+                   const ProfilerCallbackFunctionFilter& filter,
+                   ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
+    HRESULT result = S_OK;
+    auto proxy = proxies.begin();
+    const auto end = proxies.end();
+    for (; proxy != end; ++proxy) {
+        HRESULT hr = S_OK;
+        if (!(*proxy)->ReceivesCallback(function)) {
+            continue;
+        }
+        if (CallTarget<Tracing>(**proxy, filter, function, call, hr)) {
+            result = hr;
+            ++proxy;
+            break;
+        }
+        result = E_FAIL;
+    }
+    for (; proxy != end; ++proxy) {
+        HRESULT hr = S_OK;
+        if (!(*proxy)->ReceivesCallback(function)) {
+            continue;
+        }
+        if (CallTarget<Tracing>(**proxy, filter, function, call, hr)) {
+            result = MergeResult(result, hr);
+        } else if (result == S_OK) {
+            result = E_FAIL;
+        }
+    }
+    return result;
+}
+
+template <class Call>
+__attribute__((noinline)) HRESULT
+CallTargetsTracing(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
+                   const ProfilerCallbackFunctionFilter& filter,
+                   ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
+    return CallTargetsInOrder<true>(proxies, filter, function, call);
+}
+
+// ForAllTargetProfilers for any call object. The plain fan-out callbacks pass their lambda straight to
+// it, inlined: a callback costs no call through std::function. The loop with the trace lines is kept
+// apart, so that the common one needs few registers.
 template <class Call>
 __attribute__((always_inline)) inline HRESULT
 CallTargets(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
             const ProfilerCallbackFunctionFilter& filter,
             ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
-    HRESULT result = S_OK;
-    bool called = false;
-    const bool trace = IsLogLevelEnabled(spdlog::level::trace);
-    for (const auto& proxy : proxies) {
-        DWORD low = 0;
-        DWORD high = 0;
-        proxy->GetCashedEventMask(low, high);
-        if (!filter.IsCallbackEnabled(function, low, high) || !proxy->SupportsCallback(function)) {
-            continue;
-        }
-        try {
-            if (trace) {
-                Trace("Profiler: {0} => Calling back to {1}", proxy->GetName(),
-                      filter.GetCallbackName(function));
-            }
-            const HRESULT hr = call(proxy->GetTargetProfiler());
-            if (trace) {
-                Trace("Profiler: {0} => Result is {1} from calling {2}", proxy->GetName(), hr,
-                      filter.GetCallbackName(function));
-            }
-            result = MergeResult(result, hr, !called);
-            called = true;
-        } catch (...) {
-            Error("Unhandled exception when calling {0} on {1}", filter.GetCallbackName(function),
-                  proxy->GetName());
-            if (result == S_OK) {
-                result = E_FAIL;
-            }
-        }
+    if (__builtin_expect(IsLogLevelEnabled(spdlog::level::trace), 0)) {
+        return CallTargetsTracing(proxies, filter, function, call);
     }
-    return result;
+    return CallTargetsInOrder<false>(proxies, filter, function, call);
 }
 
 } // namespace

@@ -40,6 +40,7 @@ bool TargetProfilerProxy::Initialize(IUnknown* pCorProfilerInfoUnk) {
     }
     _pCorProfilerInfo->AddRef();
     _lastSupportedCallback = QueryLastSupportedCallback();
+    UpdateReceivedCallbacks();
     return InitializeTarget();
 }
 
@@ -140,13 +141,34 @@ HRESULT TargetProfilerProxy::GetEventMask2(DWORD* pdwEventsLow, DWORD* pdwEvents
 }
 
 HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh) {
-    _eventMaskLow.store(dwEventsLow, std::memory_order_relaxed);
-    _eventMaskHigh.store(dwEventsHigh, std::memory_order_relaxed);
+    _eventMaskLow.store(dwEventsLow);
+    _eventMaskHigh.store(dwEventsHigh);
+    UpdateReceivedCallbacks();
     NoThrowEntry([this] {
         _pProfilerMultiplexer->UpdateEventMask();
         return S_OK;
     });
     return S_OK;
+}
+
+void TargetProfilerProxy::UpdateReceivedCallbacks() noexcept {
+    static const ProfilerCallbackFunctionFilter filter;
+    DWORD low = 0;
+    DWORD high = 0;
+    // Again when another thread has set other words meanwhile: the last update sees the last words.
+    do {
+        low = _eventMaskLow.load();
+        high = _eventMaskHigh.load();
+        std::array<uint64_t, 2> received{};
+        for (std::size_t index = 0; index < ProfilerCallbackFunctionFilter::FunctionCount; ++index) {
+            const auto function = static_cast<FunctionName>(index);
+            if (filter.IsCallbackEnabled(function, low, high) && SupportsCallback(function)) {
+                received[index / 64] |= uint64_t{1} << (index % 64);
+            }
+        }
+        _receivedCallbacks[0].store(received[0]);
+        _receivedCallbacks[1].store(received[1]);
+    } while (_eventMaskLow.load() != low || _eventMaskHigh.load() != high);
 }
 
 double TargetProfilerProxy::GetPriority() const {

@@ -10,6 +10,7 @@
 #include "platform/CorProfilerCallback.h"
 #include "platform/CorProfilerInfo.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -74,6 +75,13 @@ public:
         high = _eventMaskHigh.load(std::memory_order_relaxed);
     }
 
+    // Whether the fan-out calls the target for the callback: the filter lets it through for the target's
+    // current mask and the target's callback interface has it. One load and one bit test.
+    bool ReceivesCallback(FunctionName function) const noexcept {
+        const auto index = static_cast<unsigned>(function);
+        return ((_receivedCallbacks[index / 64].load(std::memory_order_relaxed) >> (index % 64)) & 1) != 0;
+    }
+
     // Row of the id in s_corProfilerInfoIIDs, or -1 (with a warning).
     int32_t GetCorProfilerInfoInterfaceIndex(const GUID& iid) const;
     // True when the runtime supports that info version.
@@ -89,6 +97,8 @@ private:
     // answers, as the last callback it has.
     FunctionName QueryLastSupportedCallback() const;
     bool InitializeTarget();
+    // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
+    void UpdateReceivedCallbacks() noexcept;
     // Keeps an IL buffer whose address the target is given alive as long as the proxy: the runtime's own
     // IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads.
     void KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body);
@@ -99,6 +109,9 @@ private:
     ICorProfilerInfo10* _pCorProfilerInfo = nullptr;
     std::atomic<DWORD> _eventMaskLow{0};
     std::atomic<DWORD> _eventMaskHigh{0};
+    // Bit f % 64 of word f / 64 for each callback f that the target receives.
+    static_assert(ProfilerCallbackFunctionFilter::FunctionCount <= 128);
+    std::array<std::atomic<uint64_t>, 2> _receivedCallbacks{};
     mutable std::recursive_mutex _ilBlocksLock;
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
     std::mutex _handedOutILLock;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace profilermultiplexer::tests {
@@ -99,6 +100,48 @@ TEST(FanOut, ReadsEachTargetsMaskAtTheCall) {
     harness.Multiplexer().ModuleLoadStarted(2);
     EXPECT_EQ(target.Calls().back(), (RecordedCall{"ModuleLoadStarted", {2}}));
     EXPECT_EQ(target.Calls().size(), 2u);
+}
+
+TEST(FanOut, FollowsTheHighWordAndItsClearingBySetEventMask) {
+    MultiplexerHarness harness;
+    RecordingTarget& target = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    auto* info = static_cast<ICorProfilerInfo10*>(target.Info());
+    info->SetEventMask2(0, COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES);
+    harness.Multiplexer().GetAssemblyReferences(nullptr, nullptr);
+    EXPECT_EQ(target.CallNames().back(), "GetAssemblyReferences");
+    info->SetEventMask(COR_PRF_MONITOR_MODULE_LOADS);
+    harness.Multiplexer().GetAssemblyReferences(nullptr, nullptr);
+    harness.Multiplexer().ModuleLoadStarted(1);
+    EXPECT_EQ(target.CallNames(),
+              (std::vector<std::string>{"Initialize", "GetAssemblyReferences", "ModuleLoadStarted"}));
+}
+
+// Masks set on two threads at once: afterwards the fan-out follows the words the proxy holds.
+TEST(FanOut, MasksSetOnSeveralThreadsLeaveTheFanOutFollowingTheLastWords) {
+    MultiplexerHarness harness;
+    RecordingTarget& target = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    auto* info = static_cast<ICorProfilerInfo10*>(target.Info());
+    auto setMasks = [info](DWORD low, DWORD high) {
+        for (int round = 0; round < 500; ++round) {
+            info->SetEventMask2(low, high);
+        }
+    };
+    std::thread modules(setMasks, COR_PRF_MONITOR_MODULE_LOADS, 0);
+    std::thread assemblies(setMasks, 0, COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES);
+    modules.join();
+    assemblies.join();
+    DWORD low = 0;
+    DWORD high = 0;
+    info->GetEventMask2(&low, &high);
+    harness.Multiplexer().ModuleLoadStarted(1);
+    harness.Multiplexer().GetAssemblyReferences(nullptr, nullptr);
+    const auto names = target.CallNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "ModuleLoadStarted"),
+              (low & COR_PRF_MONITOR_MODULE_LOADS) != 0 ? 1 : 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "GetAssemblyReferences"),
+              (high & COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES) != 0 ? 1 : 0);
 }
 
 TEST(FanOut, AlwaysDeliveredCallbacksReachATargetWithMaskZero) {
