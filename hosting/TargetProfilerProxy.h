@@ -102,6 +102,8 @@ private:
     // Keeps an IL buffer whose address the target is given alive as long as the proxy: the runtime's own
     // IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads.
     void KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body);
+    // The slot of the address in _handedOutILSlots, or the free slot where it goes.
+    std::size_t HandedOutILSlot(const unsigned char* address) const noexcept;
 
     ProfilerSettings _settings;
     IProfilerMultiplexer* _pProfilerMultiplexer;
@@ -115,9 +117,10 @@ private:
     mutable std::recursive_mutex _ilBlocksLock;
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
     std::mutex _handedOutILLock;
-    // Appended to, and rid of duplicates whenever it has doubled since the last time.
+    // Each buffer once, in the order handed out, and an open-addressing set of their addresses (a power
+    // of two slots, at most half of them used, null for free) that finds a buffer kept already.
     std::vector<std::shared_ptr<unsigned char[]>> _handedOutIL;
-    std::size_t _handedOutILCompactAt = 0;
+    std::vector<const unsigned char*> _handedOutILSlots;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     GUID _corProfilerInfoIID;

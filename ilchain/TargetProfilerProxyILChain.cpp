@@ -8,14 +8,15 @@
 #include "logging/Logging.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 namespace profilermultiplexer {
 
 namespace {
 
-// Entries the list of handed-out IL reaches before it is first rid of duplicates.
-constexpr std::size_t MinHandedOutILCompaction = 64;
+// Slots of the set of handed-out IL addresses when it is first made.
+constexpr std::size_t FirstHandedOutILSlots = 64;
 
 // The method's block in a block map, or an empty pointer; adds no entry.
 template <class BlockMap>
@@ -76,17 +77,32 @@ void TargetProfilerProxy::KeepHandedOutIL(const std::shared_ptr<unsigned char[]>
         return;
     }
     std::lock_guard<std::mutex> lock(_handedOutILLock);
-    if (!_handedOutIL.empty() && _handedOutIL.back() == body) {
+    if (!_handedOutILSlots.empty() && _handedOutILSlots[HandedOutILSlot(body.get())] != nullptr) {
         return;
     }
     _handedOutIL.push_back(body);
-    if (_handedOutIL.size() < std::max(_handedOutILCompactAt, MinHandedOutILCompaction)) {
+    if (2 * _handedOutIL.size() > _handedOutILSlots.size()) {
+        // Twice the slots, refilled; should that fail, the buffer stays kept, only found no more.
+        std::vector<const unsigned char*> slots(
+            std::max(FirstHandedOutILSlots, 2 * _handedOutILSlots.size()));
+        _handedOutILSlots.swap(slots);
+        for (const auto& kept : _handedOutIL) {
+            _handedOutILSlots[HandedOutILSlot(kept.get())] = kept.get();
+        }
         return;
     }
-    // A buffer handed out again is kept once: at most twice as many entries as buffers.
-    std::sort(_handedOutIL.begin(), _handedOutIL.end());
-    _handedOutIL.erase(std::unique(_handedOutIL.begin(), _handedOutIL.end()), _handedOutIL.end());
-    _handedOutILCompactAt = std::max(MinHandedOutILCompaction, 2 * _handedOutIL.size());
+    _handedOutILSlots[HandedOutILSlot(body.get())] = body.get();
+}
+
+std::size_t TargetProfilerProxy::HandedOutILSlot(const unsigned char* address) const noexcept {
+    const std::size_t mask = _handedOutILSlots.size() - 1;
+    // Heap addresses differ in their middle bits: multiplied, the high bits spread them over the slots.
+    std::size_t slot = static_cast<std::size_t>(
+        (reinterpret_cast<std::uintptr_t>(address) * UINT64_C(0x9E3779B97F4A7C15)) >> 32);
+    while (_handedOutILSlots[slot & mask] != nullptr && _handedOutILSlots[slot & mask] != address) {
+        ++slot;
+    }
+    return slot & mask;
 }
 
 HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) {
