@@ -3,6 +3,8 @@
 #include "logging/Logging.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <memory>
 #include <new>
 #include <tuple>
 
@@ -23,7 +25,43 @@ template <class T> std::shared_ptr<T[]> SharedCopy(const T* items, ULONG count) 
     return copy;
 }
 
+// Hands out storage for n objects of T followed by a tail of bytes, and tells where the tail starts: the
+// reference counts of a shared buffer and the buffer itself then take one allocation.
+template <class T> class TailAllocator {
+public:
+    using value_type = T;
+
+    TailAllocator(std::size_t tailSize, unsigned char** tail) noexcept : _tailSize(tailSize), _tail(tail) {}
+    template <class U>
+    TailAllocator(const TailAllocator<U>& other) noexcept : _tailSize(other._tailSize), _tail(other._tail) {}
+
+    T* allocate(std::size_t count) {
+        auto* storage = static_cast<unsigned char*>(::operator new(count * sizeof(T) + _tailSize));
+        *_tail = storage + count * sizeof(T);
+        return reinterpret_cast<T*>(storage);
+    }
+    void deallocate(T* storage, std::size_t /*count*/) noexcept { ::operator delete(storage); }
+    template <class U> bool operator==(const TailAllocator<U>& other) const noexcept {
+        return _tailSize == other._tailSize;
+    }
+    template <class U> bool operator!=(const TailAllocator<U>& other) const noexcept {
+        return !(*this == other);
+    }
+
+private:
+    template <class U> friend class TailAllocator;
+    std::size_t _tailSize;
+    unsigned char** _tail;
+};
+
 } // namespace
+
+std::shared_ptr<unsigned char[]> FunctionILBlock::SharedILCopy(const unsigned char* bytes, ULONG size) {
+    unsigned char* tail = nullptr;
+    const auto owner = std::allocate_shared<unsigned char>(TailAllocator<unsigned char>(size, &tail));
+    std::copy_n(bytes, size, tail);
+    return std::shared_ptr<unsigned char[]>(owner, tail);
+}
 
 std::shared_ptr<IFunctionILBlock>
 IFunctionILBlock::CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName,
@@ -86,7 +124,9 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG cbNewILMethodHeader, LPCBYTE pb
     }
     std::shared_ptr<unsigned char[]> copy;
     try {
-        copy = SharedCopy(pbNewILMethodHeader, cbNewILMethodHeader);
+        if (cbNewILMethodHeader != 0) {
+            copy = SharedILCopy(pbNewILMethodHeader, cbNewILMethodHeader);
+        }
     } catch (const std::bad_alloc&) {
         Error("{} : FunctionILBlock::SetILFunctionBody of {}, out of memory for {:d} bytes", _targetName,
               _methodName, cbNewILMethodHeader);
@@ -175,7 +215,7 @@ HRESULT FunctionILBlock::GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[
             _ilBody = std::move(fetched);
             _ilSize = fetchedSize;
         }
-        std::tie(*body, *size) = std::make_pair(_ilBody, _ilSize);
+        std::tie(*body, *size) = std::make_pair(_ilBody, _ilSize.load());
     }
     if (IsLogLevelEnabled(spdlog::level::debug)) {
         Debug(
@@ -201,7 +241,7 @@ HRESULT FunctionILBlock::FetchILFunctionBody(std::shared_ptr<unsigned char[]>* b
 
 std::pair<std::shared_ptr<unsigned char[]>, ULONG> FunctionILBlock::GetILFunctionBody() const {
     std::lock_guard<std::mutex> lock(_lock);
-    return {_ilBody, _ilSize};
+    return {_ilBody, _ilSize.load()};
 }
 
 DWORD FunctionILBlock::GetCodegenFlags() const {
@@ -235,8 +275,7 @@ void FunctionILBlock::ClearILFunctionBody() {
 }
 
 bool FunctionILBlock::HasNonEmptyILBlock() const {
-    std::lock_guard<std::mutex> lock(_lock);
-    return _ilSize != 0;
+    return _ilSize.load() != 0;
 }
 
 } // namespace profilermultiplexer

@@ -5,6 +5,7 @@
 
 #include "ilchain/IFunctionILBlock.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +19,10 @@ public:
                     const std::string& methodName, ILFetcher getILFunctionBody);
     FunctionILBlock(const FunctionILBlock&) = delete;
     FunctionILBlock& operator=(const FunctionILBlock&) = delete;
+
+    // A shared copy of size bytes (a buffer of its own also for 0), made in one allocation with its
+    // reference counts.
+    static std::shared_ptr<unsigned char[]> SharedILCopy(const unsigned char* bytes, ULONG size);
 
     // IUnknown: no reference counting, the shared pointers own the block.
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
@@ -52,7 +57,8 @@ private:
     const std::string& _methodName;
     mutable std::mutex _lock;
     DWORD _codegenFlags = 0;
-    ULONG _ilSize = 0;
+    // Written under the lock, read without it by HasNonEmptyILBlock.
+    std::atomic<ULONG> _ilSize{0};
     ULONG _ilMapCount = 0;
     std::shared_ptr<COR_IL_MAP[]> _ilMap;
     std::shared_ptr<unsigned char[]> _ilBody;

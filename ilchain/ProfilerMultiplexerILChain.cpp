@@ -2,6 +2,7 @@
 #include "hosting/ProfilerMultiplexer.h"
 
 #include "hosting/TargetProfilerProxy.h"
+#include "ilchain/FunctionILBlock.h"
 #include "ilchain/IFunctionILBlock.h"
 #include "ilchain/IMetadataHelper.h"
 #include "logging/Logging.h"
@@ -108,9 +109,7 @@ HRESULT CopyRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef m
         return FAILED(hr) ? hr : E_FAIL;
     }
     try {
-        std::shared_ptr<BYTE[]> buffer(new BYTE[size]);
-        std::copy_n(header, size, buffer.get());
-        copy = {std::move(buffer), size};
+        copy = {FunctionILBlock::SharedILCopy(header, size), size};
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

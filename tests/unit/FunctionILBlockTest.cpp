@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,24 @@ TEST_F(FunctionILBlockTest, CopyingFormCopiesAndSharingFormShares) {
     ASSERT_EQ(second->GetILFunctionBody(&header, nullptr), S_OK);
     EXPECT_EQ(header, copy.get());
     EXPECT_EQ(fetches, 0);
+}
+
+// The copy lives, bytes intact, as long as any holder; copies of the same bytes are apart; an empty copy
+// still has an address of its own.
+TEST(FunctionILBlockSharedCopy, CopiesIntoABufferThatLivesWithItsLastHolder) {
+    std::vector<unsigned char> il(300);
+    std::iota(il.begin(), il.end(), static_cast<unsigned char>(0));
+    auto copy = FunctionILBlock::SharedILCopy(il.data(), static_cast<ULONG>(il.size()));
+    const auto other = FunctionILBlock::SharedILCopy(il.data(), static_cast<ULONG>(il.size()));
+    const std::shared_ptr<unsigned char[]> holder = copy;
+    copy.reset();
+    il.assign(il.size(), 0xEE);
+    for (std::size_t index = 0; index < il.size(); ++index) {
+        ASSERT_EQ(holder[index], static_cast<unsigned char>(index)) << index;
+    }
+    EXPECT_NE(other.get(), holder.get());
+    EXPECT_EQ(holder.use_count(), 1);
+    EXPECT_NE(FunctionILBlock::SharedILCopy(nullptr, 0), nullptr);
 }
 
 TEST_F(FunctionILBlockTest, MissingBodyIsRefusedOrLeavesTheBlockEmpty) {
