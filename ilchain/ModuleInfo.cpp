@@ -39,8 +39,9 @@ const std::string& ModuleInfo::GetMethodName(mdMethodDef methodDef) {
     if (position != _methodNames.end() && position->first == methodDef) {
         return position->second;
     }
-    const std::u16string displayName = ReadDisplayName(methodDef);
-    if (displayName.empty()) {
+    // Reused by every name read on the thread: no allocation once it has grown.
+    thread_local std::u16string displayName;
+    if (!ReadDisplayName(methodDef, displayName)) {
         return CreateFallbackMethodName(methodDef);
     }
     std::string text;
@@ -54,9 +55,9 @@ const std::string& ModuleInfo::GetMethodName(mdMethodDef methodDef) {
     return _methodNames.emplace_hint(position, methodDef, std::move(text))->second;
 }
 
-std::u16string ModuleInfo::ReadDisplayName(mdMethodDef methodDef) const {
+bool ModuleInfo::ReadDisplayName(mdMethodDef methodDef, std::u16string& displayName) const {
     if (!_pMetaDataImport) {
-        return {};
+        return false;
     }
     // One buffer for the three names per thread, kept between calls and not cleared: the reader
     // terminates what it writes, and each piece starts and ends with 0 so that a name is never read past
@@ -75,13 +76,12 @@ std::u16string ModuleInfo::ReadDisplayName(mdMethodDef methodDef) const {
         FAILED(_pMetaDataImport->GetTypeDefProps(typeDef, typeName, NameBufferLength, nullptr, nullptr,
                                                  nullptr)) ||
         FAILED(_pMetaDataImport->GetScopeProps(moduleName, NameBufferLength, nullptr, nullptr))) {
-        return {};
+        return false;
     }
     const std::u16string_view method(methodName), type(typeName), module(moduleName);
-    std::u16string displayName;
-    displayName.reserve(module.size() + type.size() + method.size() + 5);
+    displayName.clear();
     displayName.append(u"[").append(module).append(u"] ").append(type).append(u"::").append(method);
-    return displayName;
+    return true;
 }
 
 const std::string& ModuleInfo::CreateFallbackMethodName(mdMethodDef methodDef) {

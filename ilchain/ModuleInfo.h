@@ -24,8 +24,8 @@ public:
     const std::string& CreateFallbackMethodName(mdMethodDef methodDef);
 
 private:
-    // Display name from the metadata, or empty when it cannot be read.
-    std::u16string ReadDisplayName(mdMethodDef methodDef) const;
+    // Display name from the metadata into displayName; false when it cannot be read.
+    bool ReadDisplayName(mdMethodDef methodDef, std::u16string& displayName) const;
 
     std::map<mdMethodDef, std::string> _methodNames;
     ComPtr<IMetaDataImport> _pMetaDataImport;

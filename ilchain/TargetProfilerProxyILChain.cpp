@@ -18,16 +18,17 @@ namespace {
 // Slots of the set of handed-out IL addresses when it is first made.
 constexpr std::size_t FirstHandedOutILSlots = 64;
 
-// The method's block in a block map, or an empty pointer; adds no entry.
+// The map's pointer to the method's block, or null; adds no entry. Valid while the caller holds the
+// map's lock, and no copy of the pointer is made (no reference count touched).
 template <class BlockMap>
-std::shared_ptr<IFunctionILBlock> FindBlock(const BlockMap& blocks, ModuleID moduleId,
-                                            mdMethodDef methodDef) {
+const std::shared_ptr<IFunctionILBlock>* FindBlock(const BlockMap& blocks, ModuleID moduleId,
+                                                   mdMethodDef methodDef) {
     const auto module = blocks.find(moduleId);
     if (module == blocks.end()) {
-        return {};
+        return nullptr;
     }
     const auto method = module->second.find(methodDef);
-    return method == module->second.end() ? nullptr : method->second;
+    return method == module->second.end() || !method->second ? nullptr : &method->second;
 }
 
 } // namespace
@@ -45,9 +46,9 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
         bool hasBlock = false;
         {
             std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-            if (const auto block = FindBlock(_functionILBlocks, moduleId, methodId)) {
+            if (const auto* block = FindBlock(_functionILBlocks, moduleId, methodId)) {
                 hasBlock = true;
-                hr = block->GetOrFetchILFunctionBody(&body, &size);
+                hr = (*block)->GetOrFetchILFunctionBody(&body, &size);
             }
         }
         if (!hasBlock) {
@@ -134,11 +135,9 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
             Info("IL size of {} is {} taken from its IL header",
                  _metadataHelper->GetMethodName(moduleId, methodid), size);
         }
-        auto block = FindBlock(_functionILBlocks, moduleId, methodid);
-        const bool hadBlock = block != nullptr;
-        if (!hadBlock) {
-            block = CreateFunctionILBlock(moduleId, methodid);
-        }
+        const auto* found = FindBlock(_functionILBlocks, moduleId, methodid);
+        const bool hadBlock = found != nullptr;
+        const auto block = hadBlock ? *found : CreateFunctionILBlock(moduleId, methodid);
         HRESULT result = block->SetILFunctionBody(size, pbNewILMethodHeader);
         if (SUCCEEDED(result)) {
             result = hadBlock && size == 0 ? E_FAIL : S_OK;
@@ -175,8 +174,8 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(Mod
 
 bool TargetProfilerProxy::HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const {
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    const auto block = FindBlock(_functionILBlocks, moduleId, methodDef);
-    return block && block->HasNonEmptyILBlock();
+    const auto* block = FindBlock(_functionILBlocks, moduleId, methodDef);
+    return block != nullptr && (*block)->HasNonEmptyILBlock();
 }
 
 std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::GetFunctionILBlock(ModuleID moduleId,
@@ -186,7 +185,8 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::GetFunctionILBlock(Module
               _metadataHelper->GetMethodName(moduleId, methodDef));
     }
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    return FindBlock(_functionILBlocks, moduleId, methodDef);
+    const auto* block = FindBlock(_functionILBlocks, moduleId, methodDef);
+    return block != nullptr ? *block : nullptr;
 }
 
 ULONG TargetProfilerProxy::DetermineSizeFromIL(const unsigned char* pILMethod) {
