@@ -102,6 +102,9 @@ private:
     // Keeps an IL buffer whose address the target is given alive as long as the proxy: the runtime's own
     // IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads.
     void KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body);
+    // The map's pointer to the method's block, or null when it has none; under _ilBlocksLock. No
+    // reference count is touched.
+    const std::shared_ptr<IFunctionILBlock>* LookUpBlock(ModuleID moduleId, mdMethodDef methodDef) const;
     // The slot of the address in _handedOutILSlots, or the free slot where it goes.
     std::size_t HandedOutILSlot(const unsigned char* address) const noexcept;
 
@@ -115,7 +118,20 @@ private:
     static_assert(ProfilerCallbackFunctionFilter::FunctionCount <= 128);
     std::array<std::atomic<uint64_t>, 2> _receivedCallbacks{};
     mutable std::recursive_mutex _ilBlocksLock;
+    // Entries are added only by CreateFunctionILBlock, which also sets _lastBlockLookup anew.
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
+    // The last lookup in _functionILBlocks, under _ilBlocksLock: a method is looked up several times
+    // while it is compiled. It holds while the module's map keeps its size (removing an entry shrinks
+    // it); null methods: the module has no map; null entry: the method has no entry.
+    struct BlockLookup {
+        ModuleID moduleId = 0;
+        mdMethodDef methodDef = 0;
+        const std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>* methods = nullptr;
+        std::size_t methodCount = 0;
+        const std::shared_ptr<IFunctionILBlock>* entry = nullptr;
+        bool valid = false;
+    };
+    mutable BlockLookup _lastBlockLookup;
     std::mutex _handedOutILLock;
     // Each buffer once, in the order handed out, and an open-addressing set of their addresses (a power
     // of two slots, at most half of them used, null for free) that finds a buffer kept already.

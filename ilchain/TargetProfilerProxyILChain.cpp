@@ -18,19 +18,6 @@ namespace {
 // Slots of the set of handed-out IL addresses when it is first made.
 constexpr std::size_t FirstHandedOutILSlots = 64;
 
-// The map's pointer to the method's block, or null; adds no entry. Valid while the caller holds the
-// map's lock, and no copy of the pointer is made (no reference count touched).
-template <class BlockMap>
-const std::shared_ptr<IFunctionILBlock>* FindBlock(const BlockMap& blocks, ModuleID moduleId,
-                                                   mdMethodDef methodDef) {
-    const auto module = blocks.find(moduleId);
-    if (module == blocks.end()) {
-        return nullptr;
-    }
-    const auto method = module->second.find(methodDef);
-    return method == module->second.end() || !method->second ? nullptr : &method->second;
-}
-
 } // namespace
 
 HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef methodId,
@@ -46,7 +33,7 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
         bool hasBlock = false;
         {
             std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-            if (const auto* block = FindBlock(_functionILBlocks, moduleId, methodId)) {
+            if (const auto* block = LookUpBlock(moduleId, methodId)) {
                 hasBlock = true;
                 hr = (*block)->GetOrFetchILFunctionBody(&body, &size);
             }
@@ -135,7 +122,7 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
             Info("IL size of {} is {} taken from its IL header",
                  _metadataHelper->GetMethodName(moduleId, methodid), size);
         }
-        const auto* found = FindBlock(_functionILBlocks, moduleId, methodid);
+        const auto* found = LookUpBlock(moduleId, methodid);
         const bool hadBlock = found != nullptr;
         const auto block = hadBlock ? *found : CreateFunctionILBlock(moduleId, methodid);
         HRESULT result = block->SetILFunctionBody(size, pbNewILMethodHeader);
@@ -168,13 +155,32 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(Mod
     auto block = IFunctionILBlock::CreateFunctionILBlock(
         moduleId, methodDef, GetName(), _metadataHelper->GetMethodName(moduleId, methodDef), fetchFromChain);
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    _functionILBlocks[moduleId][methodDef] = block;
+    auto& methods = _functionILBlocks[moduleId];
+    const auto entry = methods.insert_or_assign(methodDef, block).first;
+    _lastBlockLookup = {moduleId, methodDef, &methods, methods.size(), &entry->second, true};
     return block;
+}
+
+const std::shared_ptr<IFunctionILBlock>* TargetProfilerProxy::LookUpBlock(ModuleID moduleId,
+                                                                          mdMethodDef methodDef) const {
+    BlockLookup& last = _lastBlockLookup;
+    if (!last.valid || last.moduleId != moduleId || last.methodDef != methodDef ||
+        (last.methods != nullptr && last.methods->size() != last.methodCount)) {
+        last = {moduleId, methodDef, nullptr, 0, nullptr, true};
+        const auto module = _functionILBlocks.find(moduleId);
+        if (module != _functionILBlocks.end()) {
+            last.methods = &module->second;
+            last.methodCount = module->second.size();
+            const auto method = module->second.find(methodDef);
+            last.entry = method == module->second.end() ? nullptr : &method->second;
+        }
+    }
+    return last.entry != nullptr && *last.entry ? last.entry : nullptr;
 }
 
 bool TargetProfilerProxy::HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const {
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    const auto* block = FindBlock(_functionILBlocks, moduleId, methodDef);
+    const auto* block = LookUpBlock(moduleId, methodDef);
     return block != nullptr && (*block)->HasNonEmptyILBlock();
 }
 
@@ -185,7 +191,7 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::GetFunctionILBlock(Module
               _metadataHelper->GetMethodName(moduleId, methodDef));
     }
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    const auto* block = FindBlock(_functionILBlocks, moduleId, methodDef);
+    const auto* block = LookUpBlock(moduleId, methodDef);
     return block != nullptr ? *block : nullptr;
 }
 

@@ -265,5 +265,28 @@ TEST_F(ProxyBlockMapTest, CreatingAgainReplacesTheBlockWhileHoldersKeepTheOldOne
     EXPECT_TRUE(old->HasNonEmptyILBlock());
 }
 
+// Lookups of one method, one after the other, with blocks of it and of its neighbours added and removed
+// in between: each answers for the map as it is at that moment.
+TEST_F(ProxyBlockMapTest, RepeatedLookupsFollowEveryAdditionAndRemoval) {
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), nullptr);
+    const auto neighbour = proxy->CreateFunctionILBlock(Module, Method + 1);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), nullptr);
+    const auto block = proxy->CreateFunctionILBlock(Module, Method);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), block);
+
+    proxy->RemoveFunctionILBlock(Module, Method + 1);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method + 1), nullptr);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), block);
+    proxy->RemoveFunctionILBlock(Module, Method);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), nullptr);
+    EXPECT_FALSE(proxy->HasNonEmptyILBlock(Module, Method));
+
+    // Removed, then as many added again: the map has its old size but other entries.
+    const auto again = proxy->CreateFunctionILBlock(Module, Method + 2);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), nullptr);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method + 2), again);
+    EXPECT_EQ(proxy->GetFunctionILBlock(Module + 1, Method + 2), nullptr);
+}
+
 } // namespace
 } // namespace profilermultiplexer::tests
