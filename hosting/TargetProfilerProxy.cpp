@@ -201,12 +201,12 @@ bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right
     return left.GetPriority() < right.GetPriority();
 }
 
-// Every other info method goes to the runtime unchanged, as a tail call. The compiler is kept from
-// guessing that the runtime's object is a proxy too: that guess costs a comparison chain on every call.
+// Every other info method goes to the runtime unchanged, as a tail call (the build keeps the compiler
+// from guessing that the runtime's object is a proxy too: a comparison chain on every call).
 #define PM_FORWARD_INFO(kind, name, params, args) PM_FORWARD_INFO_##kind(name, params, args)
 #define PM_FORWARD_INFO_OWN(name, params, args)
 #define PM_FORWARD_INFO_FORWARD(name, params, args)                                                          \
-    __attribute__((optimize("no-devirtualize-speculatively"))) HRESULT TargetProfilerProxy::name params {    \
+    HRESULT TargetProfilerProxy::name params {                                                               \
         return _pCorProfilerInfo->name args;                                                                 \
     }
 PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_INFO)

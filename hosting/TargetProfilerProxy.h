@@ -118,7 +118,8 @@ private:
     static_assert(ProfilerCallbackFunctionFilter::FunctionCount <= 128);
     std::array<std::atomic<uint64_t>, 2> _receivedCallbacks{};
     mutable std::recursive_mutex _ilBlocksLock;
-    // Entries are added only by CreateFunctionILBlock, which also sets _lastBlockLookup anew.
+    // Entries are added only by CreateFunctionILBlock, which also sets _lastBlockLookup anew; an erase
+    // drops it.
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
     // The last lookup in _functionILBlocks, under _ilBlocksLock: a method is looked up several times
     // while it is compiled. It holds while the module's map keeps its size (removing an entry shrinks

@@ -122,6 +122,7 @@ void TargetProfilerProxy::RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef m
     }
     // The module's entry stays, even when left empty.
     _functionILBlocks.find(moduleId)->second.erase(methodDef);
+    _lastBlockLookup.valid = false;
 }
 
 } // namespace profilermultiplexer
