@@ -29,6 +29,10 @@ struct MergeCase {
     HRESULT expected;
 };
 
+void PrintTo(const MergeCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class MergeTest : public testing::TestWithParam<MergeCase> {};
 
 TEST_P(MergeTest, MergesTheTargetsResultsInCallOrder) {
@@ -168,6 +172,10 @@ struct OutParameterCase {
     BOOL expected;
 };
 
+void PrintTo(const OutParameterCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class LastWriterWins : public testing::TestWithParam<OutParameterCase> {};
 
 TEST_P(LastWriterWins, JITInlining) {
@@ -223,6 +231,10 @@ struct FanOutEntry {
     const char* name;
     std::pair<HRESULT, std::vector<uint64_t>> (*call)(ProfilerMultiplexer* multiplexer, uint64_t seed);
 };
+
+void PrintTo(const FanOutEntry& row, std::ostream* os) {
+    *os << row.name;
+}
 
 #define PM_FANOUT_ENTRY(kind, name, params, args) PM_FANOUT_ENTRY_##kind(name)
 #define PM_FANOUT_ENTRY_CUSTOM(name)

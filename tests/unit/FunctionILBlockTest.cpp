@@ -198,6 +198,10 @@ struct QueryCase {
     HRESULT expected;
 };
 
+void PrintTo(const QueryCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class FunctionILBlockQueryTest : public FunctionILBlockTest, public testing::WithParamInterface<QueryCase> {};
 
 TEST_P(FunctionILBlockQueryTest, AnswersFunctionControlAndIUnknownWithoutCounting) {

@@ -452,6 +452,10 @@ struct RefusalCase {
     HRESULT expected;
 };
 
+void PrintTo(const RefusalCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class ILChainRefusalTest : public ILChainTest, public testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(ILChainRefusalTest, ReturnsTheFailureAndKeepsTheCachedIL) {
@@ -487,6 +491,10 @@ struct SizeCase {
     std::vector<BYTE> method;
     ULONG expected;
 };
+
+void PrintTo(const SizeCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class DetermineSizeFromILTest : public testing::TestWithParam<SizeCase> {};
 

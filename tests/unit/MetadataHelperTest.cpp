@@ -138,6 +138,10 @@ struct OpenFailureCase {
     const char* error;
 };
 
+void PrintTo(const OpenFailureCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class MetadataOpenFailure : public MetadataHelperTest, public testing::WithParamInterface<OpenFailureCase> {};
 
 TEST_P(MetadataOpenFailure, LogsOnceAndNamesEveryMethodByNumbers) {

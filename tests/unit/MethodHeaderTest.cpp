@@ -39,6 +39,10 @@ struct HeaderSizeRow {
     unsigned expected;
 };
 
+void PrintTo(const HeaderSizeRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class MethodHeaderSizeTest : public testing::TestWithParam<HeaderSizeRow> {};
 
 TEST_P(MethodHeaderSizeTest, ChoosesTinyOnlyWithinAllLimits) {
@@ -189,6 +193,10 @@ struct DataSizeRow {
     ULONG expectedSectionSize;
 };
 
+void PrintTo(const DataSizeRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class MethodHeaderDataSizeTest : public testing::TestWithParam<DataSizeRow> {};
 
 TEST_P(MethodHeaderDataSizeTest, CountsWholeClausesPlusHeader) {
@@ -219,6 +227,10 @@ struct SectionRow {
     unsigned expectedSize;
     BYTE expectedKind;
 };
+
+void PrintTo(const SectionRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 FatEHClause Widened(uint32_t tryOffset, uint32_t tryLength, uint32_t handlerOffset, uint32_t handlerLength) {
     return FatEHClause{0, tryOffset, tryLength, handlerOffset, handlerLength, 0};

@@ -19,6 +19,10 @@ struct FilterRow {
     uint64_t mask;
 };
 
+void PrintTo(const FilterRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 std::string RowName(const testing::TestParamInfo<FilterRow>& info) {
     return info.param.name;
 }
@@ -101,6 +105,10 @@ struct FilterCase {
     DWORD high;
     bool passes;
 };
+
+void PrintTo(const FilterCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class FilterTestCases : public testing::TestWithParam<FilterCase> {};
 

@@ -23,6 +23,10 @@ struct InfoVersionCase {
     const char* expectedName;
 };
 
+void PrintTo(const InfoVersionCase& row, std::ostream* os) {
+    *os << row.expectedName;
+}
+
 class InfoProbeTest : public testing::TestWithParam<InfoVersionCase> {};
 
 TEST_P(InfoProbeTest, KeepsTheNewestVersionTheRuntimeAnswers) {
@@ -175,6 +179,10 @@ struct QueryCase {
     const IID* iid;
     bool granted;
 };
+
+void PrintTo(const QueryCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class MultiplexerQueryInterface : public testing::TestWithParam<QueryCase> {};
 

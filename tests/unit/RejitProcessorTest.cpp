@@ -82,6 +82,10 @@ struct MergeRow {
     bool ilPassed;
 };
 
+void PrintTo(const MergeRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 Play Returns(HRESULT hr) {
     return {hr, false, std::nullopt};
 }
@@ -417,6 +421,10 @@ struct NotificationRow {
     std::vector<std::string> reached;
     std::vector<uint64_t> args;
 };
+
+void PrintTo(const NotificationRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class RejitNotificationTest : public RejitProcessorTest, public testing::WithParamInterface<NotificationRow> {
 protected:

@@ -118,6 +118,10 @@ struct RequestKind {
     std::function<HRESULT(RejitTarget&)> request;
 };
 
+void PrintTo(const RequestKind& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class RejitMaskGateTest : public RejitRequestTest, public testing::WithParamInterface<RequestKind> {};
 
 TEST_P(RejitMaskGateTest, TargetWithoutTheReJITBitIsRefused) {

@@ -132,6 +132,10 @@ struct ListRow {
     std::vector<std::string> names;
 };
 
+void PrintTo(const ListRow& row, std::ostream* os) {
+    *os << row.label;
+}
+
 class TargetListTest : public BuildProfilerSetTest, public ::testing::WithParamInterface<ListRow> {};
 
 TEST_P(TargetListTest, GivesTheNamesInListOrder) {
@@ -303,6 +307,10 @@ struct PriorityRow {
     char const* value;
     double priority;
 };
+
+void PrintTo(const PriorityRow& row, std::ostream* os) {
+    *os << row.label;
+}
 
 class PriorityValueTest : public BuildProfilerSetTest, public ::testing::WithParamInterface<PriorityRow> {};
 

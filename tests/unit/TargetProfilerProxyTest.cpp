@@ -174,6 +174,10 @@ struct OrderCase {
     bool secondLess;
 };
 
+void PrintTo(const OrderCase& row, std::ostream* os) {
+    *os << row.first << " vs " << row.second;
+}
+
 class ProxyOrder : public testing::TestWithParam<OrderCase> {};
 
 TEST_P(ProxyOrder, ComparesPriorities) {
@@ -207,6 +211,10 @@ struct InitializeCase {
     bool targetThrows;
     bool expected;
 };
+
+void PrintTo(const InitializeCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class ProxyInitialize : public testing::TestWithParam<InitializeCase> {};
 
@@ -244,6 +252,10 @@ struct CallbackLimitCase {
     int newestInterface;
     FunctionName last;
 };
+
+void PrintTo(const CallbackLimitCase& row, std::ostream* os) {
+    *os << "ICorProfilerCallback" << row.newestInterface << " up to callback " << static_cast<int>(row.last);
+}
 
 class ProxyCallbackLimit : public testing::TestWithParam<CallbackLimitCase> {};
 
@@ -301,6 +313,10 @@ struct ForwardEntry {
     const char* name;
     std::pair<HRESULT, std::vector<uint64_t>> (*call)(ICorProfilerInfo10* info, uint64_t seed);
 };
+
+void PrintTo(const ForwardEntry& row, std::ostream* os) {
+    *os << row.name;
+}
 
 #define PM_FORWARD_ENTRY(kind, name, params, args) PM_FORWARD_ENTRY_##kind(name)
 #define PM_FORWARD_ENTRY_OWN(name)

@@ -234,7 +234,7 @@ TEST(UtilToString, WStringOfInvalidUtf8Throws) {
     EXPECT_THROW(Util::ToWString(std::string("\xc3\x28")), std::range_error);
 }
 
-class UtilIntToString : public ::testing::TestWithParam<std::pair<int, char const*>> {};
+class UtilIntToString : public ::testing::TestWithParam<std::pair<int, std::string>> {};
 
 TEST_P(UtilIntToString, SignedDecimal) {
     EXPECT_EQ(Util::ToString(GetParam().first), GetParam().second);
