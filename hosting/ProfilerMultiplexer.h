@@ -108,6 +108,9 @@ private:
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;
+    // The function's module and token from the runtime; E_FAIL without the runtime's info object.
+    HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
+                                      mdMethodDef& methodDef) const;
 
     std::atomic<ICorProfilerInfo10*> _pCorProfilerInfo{nullptr};
     std::atomic<int32_t> _refCount{0};

@@ -46,15 +46,6 @@ const std::string& UnknownMethodName() {
     return name;
 }
 
-HRESULT GetFunctionModuleAndToken(ICorProfilerInfo10* info, FunctionID functionId, ModuleID& moduleId,
-                                  mdMethodDef& methodDef) {
-    if (info == nullptr) {
-        return E_FAIL;
-    }
-    ClassID classId = 0;
-    return info->GetFunctionInfo(functionId, &classId, &moduleId, &methodDef);
-}
-
 // The block of the last target in the list that holds IL for the method, or an empty pointer.
 std::shared_ptr<IFunctionILBlock>
 LastNonEmptyBlock(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies, ModuleID moduleId,
@@ -118,11 +109,21 @@ HRESULT CopyRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef m
 
 } // namespace
 
+HRESULT ProfilerMultiplexer::GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
+                                                       mdMethodDef& methodDef) const {
+    ICorProfilerInfo10* info = RuntimeInfo();
+    if (info == nullptr) {
+        return E_FAIL;
+    }
+    ClassID classId = 0;
+    return info->GetFunctionInfo(functionId, &classId, &moduleId, &methodDef);
+}
+
 HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL fIsSafeToBlock) {
     return RuntimeEntry([&] {
         ModuleID moduleId = 0;
         mdMethodDef methodDef = 0;
-        const HRESULT found = GetFunctionModuleAndToken(RuntimeInfo(), functionId, moduleId, methodDef);
+        const HRESULT found = GetFunctionModuleAndToken(functionId, moduleId, methodDef);
         if (FAILED(found)) {
             Error("ProfilerMultiplexer::JITCompilationStarted, GetFunctionInfo returns error: hr={:x}",
                   found);

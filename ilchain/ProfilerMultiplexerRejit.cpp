@@ -28,15 +28,6 @@ std::shared_ptr<RejitProcessor> FindRejitProcessor(const RejitProcessorMap& proc
     return method == module->second.end() ? nullptr : method->second;
 }
 
-HRESULT GetFunctionModuleAndToken(ICorProfilerInfo10* info, FunctionID functionId, ModuleID& moduleId,
-                                  mdMethodDef& methodDef) {
-    if (info == nullptr) {
-        return E_FAIL;
-    }
-    ClassID classId = 0;
-    return info->GetFunctionInfo(functionId, &classId, &moduleId, &methodDef);
-}
-
 // Marks the processor Completed when the scope ends, however it ends.
 class CompletedOnExit {
 public:
@@ -126,7 +117,7 @@ HRESULT ProfilerMultiplexer::ReJITCompilationStarted(FunctionID functionId, ReJI
         }
         ModuleID moduleId = 0;
         mdMethodDef methodDef = 0;
-        const HRESULT hr = GetFunctionModuleAndToken(RuntimeInfo(), functionId, moduleId, methodDef);
+        const HRESULT hr = GetFunctionModuleAndToken(functionId, moduleId, methodDef);
         if (FAILED(hr)) {
             Error("ProfilerMultiplexer::ReJITCompilationStarted, GetFunctionInfo, hr = {:x}", hr);
             return E_FAIL;
@@ -150,7 +141,7 @@ HRESULT ProfilerMultiplexer::ReJITCompilationFinished(FunctionID functionId, ReJ
         }
         ModuleID moduleId = 0;
         mdMethodDef methodDef = 0;
-        const HRESULT hr = GetFunctionModuleAndToken(RuntimeInfo(), functionId, moduleId, methodDef);
+        const HRESULT hr = GetFunctionModuleAndToken(functionId, moduleId, methodDef);
         if (FAILED(hr)) {
             Error("ProfilerMultiplexer::ReJITCompilationFinished, GetFunctionInfo, hr = {:x}", hr);
             return E_FAIL;
