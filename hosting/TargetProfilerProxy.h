@@ -122,13 +122,10 @@ private:
     // drops it.
     std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
     // The last lookup in _functionILBlocks, under _ilBlocksLock: a method is looked up several times
-    // while it is compiled. It holds while the module's map keeps its size (removing an entry shrinks
-    // it); null methods: the module has no map; null entry: the method has no entry.
+    // while it is compiled. Null entry: the method has no entry.
     struct BlockLookup {
         ModuleID moduleId = 0;
         mdMethodDef methodDef = 0;
-        const std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>* methods = nullptr;
-        std::size_t methodCount = 0;
         const std::shared_ptr<IFunctionILBlock>* entry = nullptr;
         bool valid = false;
     };

@@ -155,22 +155,18 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(Mod
     auto block = IFunctionILBlock::CreateFunctionILBlock(
         moduleId, methodDef, GetName(), _metadataHelper->GetMethodName(moduleId, methodDef), fetchFromChain);
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    auto& methods = _functionILBlocks[moduleId];
-    const auto entry = methods.insert_or_assign(methodDef, block).first;
-    _lastBlockLookup = {moduleId, methodDef, &methods, methods.size(), &entry->second, true};
+    const auto entry = _functionILBlocks[moduleId].insert_or_assign(methodDef, block).first;
+    _lastBlockLookup = {moduleId, methodDef, &entry->second, true};
     return block;
 }
 
 const std::shared_ptr<IFunctionILBlock>* TargetProfilerProxy::LookUpBlock(ModuleID moduleId,
                                                                           mdMethodDef methodDef) const {
     BlockLookup& last = _lastBlockLookup;
-    if (!last.valid || last.moduleId != moduleId || last.methodDef != methodDef ||
-        (last.methods != nullptr && last.methods->size() != last.methodCount)) {
-        last = {moduleId, methodDef, nullptr, 0, nullptr, true};
+    if (!last.valid || last.moduleId != moduleId || last.methodDef != methodDef) {
+        last = {moduleId, methodDef, nullptr, true};
         const auto module = _functionILBlocks.find(moduleId);
         if (module != _functionILBlocks.end()) {
-            last.methods = &module->second;
-            last.methodCount = module->second.size();
             const auto method = module->second.find(methodDef);
             last.entry = method == module->second.end() ? nullptr : &method->second;
         }

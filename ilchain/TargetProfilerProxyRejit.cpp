@@ -9,22 +9,6 @@
 
 namespace profilermultiplexer {
 
-namespace {
-
-using BlockMap = std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>>;
-
-// The method's block in the map, or null; adds no entry.
-IFunctionILBlock* FindBlock(const BlockMap& blocks, ModuleID moduleId, mdMethodDef methodDef) {
-    const auto module = blocks.find(moduleId);
-    if (module == blocks.end()) {
-        return nullptr;
-    }
-    const auto method = module->second.find(methodDef);
-    return method == module->second.end() ? nullptr : method->second.get();
-}
-
-} // namespace
-
 HRESULT TargetProfilerProxy::RequestReJIT(ULONG cFunctions, ModuleID* moduleIds, mdMethodDef* methodIds) {
     return NoThrowEntry([&] {
         if (IsLogLevelEnabled(spdlog::level::debug)) {
@@ -68,7 +52,7 @@ HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds
         // Only a method the target holds a block for, empty or not, can be reverted for it.
         auto revertStatus = [this](ModuleID moduleId, mdMethodDef methodDef) {
             std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-            const bool found = FindBlock(_functionILBlocks, moduleId, methodDef) != nullptr;
+            const bool found = LookUpBlock(moduleId, methodDef) != nullptr;
             if (found && IsLogLevelEnabled(spdlog::level::debug)) {
                 Debug("{} calls to targetProfilerProxy::RequestRevert going to revert function:{}", GetName(),
                       _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -92,14 +76,14 @@ HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds
 
 void TargetProfilerProxy::RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) {
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    IFunctionILBlock* block = FindBlock(_functionILBlocks, moduleId, methodDef);
-    if (block != nullptr && block->HasNonEmptyILBlock()) {
+    const auto* block = LookUpBlock(moduleId, methodDef);
+    if (block != nullptr && (*block)->HasNonEmptyILBlock()) {
         if (IsLogLevelEnabled(spdlog::level::debug)) {
             Debug("Asking {} to be ready to rejit {}", GetName(),
                   _metadataHelper->GetMethodName(moduleId, methodDef));
         }
-        block->ClearILFunctionBody();
-        block->RequestRejit();
+        (*block)->ClearILFunctionBody();
+        (*block)->RequestRejit();
         return;
     }
     if (createIfMissing) {
@@ -113,7 +97,7 @@ void TargetProfilerProxy::RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef m
         Trace("{} calls to targetProfilerProxy::RemoveFunctionILBlock with {}", GetName(),
               _metadataHelper->GetMethodName(moduleId, methodDef));
     }
-    if (FindBlock(_functionILBlocks, moduleId, methodDef) == nullptr) {
+    if (LookUpBlock(moduleId, methodDef) == nullptr) {
         return;
     }
     if (IsLogLevelEnabled(spdlog::level::debug)) {
