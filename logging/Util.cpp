@@ -7,6 +7,7 @@
 #include <locale>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace profilermultiplexer {
 
@@ -126,8 +127,8 @@ std::string Util::ToString(char16_t const* text) {
 }
 
 template <> std::string Util::ToString<std::u16string>(std::u16string const& value) {
-    const std::size_t zero = value.find(u'\0');
-    return Utf16ToUtf8(value.data(), value.data() + (zero == std::u16string::npos ? value.size() : zero));
+    const auto text = UpToFirstZero(std::u16string_view(value));
+    return Utf16ToUtf8(text.data(), text.data() + text.size());
 }
 
 template <> std::string Util::ToString<int>(int const& value) {
