@@ -1,16 +1,18 @@
 #include "logging/LoggerManager.h"
 
+#include "logging/NoFollowRotatingFileSink.h"
 #include "logging/PrimitiveLogOutput.h"
 #include "logging/Util.h"
 
-#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/syslog_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,28 +42,42 @@ template <typename... Parts> void ReportToSystemLog(Parts const&... parts) noexc
     }
 }
 
-// Writable by everyone, with the sticky bit so that no one removes or replaces another user's files.
+// A folder made here becomes writable by everyone, with the sticky bit so that no one removes or replaces
+// another user's files; an existing one keeps its permissions.
 void CreateSharedFolder(fs::path const& dir) {
-    fs::create_directory(dir);
-    std::error_code ignored;
-    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace, ignored);
+    if (fs::create_directory(dir)) {
+        std::error_code ignored;
+        fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace, ignored);
+    }
 }
 
-// Writes a probe file; a symbolic link planted in its place is not followed.
+// Whether a folder the library names itself is a real folder of this user's or root's; reports why not.
+bool IsTrustedFolder(fs::path const& dir) {
+    struct stat info {};
+    char const* reason = nullptr;
+    if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        reason = "folder is a symbolic link or not a folder";
+    } else if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        reason = "folder is owned by another user";
+    }
+    if (reason != nullptr) {
+        ReportToSystemLog("Error ", reason, " when creating logs folder ", dir.native());
+    }
+    return reason == nullptr;
+}
+
+// Writes and removes a probe file of its own, so that no existing file is touched.
 bool CanWriteIn(fs::path const& dir) {
-    fs::path const probe = dir / "testFile";
-    int const file = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    std::string probe = (dir / ".profiler_multiplexer_probeXXXXXX").native();
+    int const file = ::mkostemp(probe.data(), O_CLOEXEC);
     if (file < 0) {
         return false;
     }
     static constexpr char Text[] = "test\n";
     bool const written = ::write(file, Text, sizeof(Text) - 1) == static_cast<ssize_t>(sizeof(Text) - 1);
     ::close(file);
-    if (!written) {
-        return false;
-    }
-    fs::remove(probe);
-    return true;
+    ::unlink(probe.c_str());
+    return written;
 }
 
 void ErrorHandler(std::string const& message) {
@@ -151,11 +167,13 @@ std::shared_ptr<Logger> LoggerManager::CreateLogger(std::u16string const& name, 
                     fileName += std::to_string(::getpid());
                 }
                 fileName += ".log";
-                auto sink = std::make_shared<spdlog::sinks::rotating_file_sink<std::mutex>>(
-                    (dir / fileName).string(), MaxLogFileSize, MaxLogFiles, true);
+                auto sink = std::make_shared<NoFollowRotatingFileSink>((dir / fileName).string(),
+                                                                       MaxLogFileSize, MaxLogFiles, true);
                 sink->set_level(_logLevel);
                 sink->set_pattern(pattern);
                 sinks.push_back(std::move(sink));
+            } catch (std::exception const& e) {
+                ReportToSystemLog("No log file: ", e.what());
             } catch (...) {
             }
         }
@@ -197,8 +215,14 @@ bool LoggerManager::CreateLogFolder(fs::path const& folder, std::u16string const
     try {
         CreateSharedFolder(dir);
         if (!subFolder.empty()) {
+            if (!IsTrustedFolder(dir)) {
+                return false;
+            }
             dir = folder / Util::ToString(subFolder);
             CreateSharedFolder(dir);
+            if (!IsTrustedFolder(dir)) {
+                return false;
+            }
         }
         return CanWriteIn(dir);
     } catch (std::exception const& e) {

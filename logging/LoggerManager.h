@@ -41,8 +41,9 @@ public:
     // The log folder, made ready; empty when none can be used.
     static std::filesystem::path GetLogPath();
 
-    // Creates folder (and folder / subFolder when subFolder is not empty) writable by everyone, and
-    // checks that a file can be written in it.
+    // Creates folder (and folder / subFolder when subFolder is not empty), a folder made here writable by
+    // everyone, and checks that a new file can be written in the last one. With a subFolder, both must be
+    // real folders (not links) of this user's or root's; the system log says why one is not.
     static bool CreateLogFolder(std::filesystem::path const& folder, std::u16string const& subFolder);
 
     // Whether the main logger writes messages of this level; false without a main spdlog logger and

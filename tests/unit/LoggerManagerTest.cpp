@@ -9,6 +9,7 @@
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <climits>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -223,8 +224,14 @@ TEST_F(LoggerManagerTest, BlankLogsFolderCountsAsUnset) {
 }
 
 TEST_F(LoggerManagerTest, HomeWhereNoFileCanBeWrittenFallsBackToTemporaryDirectorySilently) {
-    fs::path const home = Root() / "home";
-    fs::create_directories(home / "Tarnix" / "Logs" / "testFile"); // a folder where the probe file goes
+    // Tarnix/Logs can be made, but the path of any file in it is longer than a path may be.
+    fs::path home = Root() / "home";
+    std::size_t const homeLength = PATH_MAX - 2 - std::string("/Tarnix/Logs").size();
+    while (home.native().size() < homeLength) {
+        std::size_t const left = homeLength - home.native().size() - 1;
+        home /= std::string(left > 255 ? 200 : left, 'h');
+    }
+    fs::create_directories(home);
     _environment.Set("CORECLR_PROFILER_HOME", home.string());
     EXPECT_EQ(LoggerManager::GetLogPath(), TempLogs());
     EXPECT_TRUE(SyslogRecorder::Texts().empty());
@@ -243,23 +250,66 @@ TEST_F(LoggerManagerTest, SharedFoldersAreWritableByAllWithStickyBitWhateverTheU
     EXPECT_TRUE(fs::is_empty(Root() / "Tarnix" / "Logs")) << "the probe file is removed";
 }
 
-TEST_F(LoggerManagerTest, ProbeNeverWritesThroughAPlantedSymbolicLink) {
-    fs::path const logs = Root() / "Tarnix" / "Logs";
-    fs::create_directories(logs);
-    fs::path const target = Root() / "precious";
-    WriteFile(target, "keep me\n");
-    fs::create_symlink(target, logs / "testFile");
+TEST_F(LoggerManagerTest, NamedFolderKeepsItsPermissionsAndTheUsersFiles) {
+    fs::path const folder = Root() / "app";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms(0755), fs::perm_options::replace);
+    WriteFile(folder / "testFile", "the user's\n");
+    _environment.Set("Tarnix_Agent_LogsFolder", folder.string());
 
-    EXPECT_FALSE(LoggerManager::CreateLogFolder(Root() / "Tarnix", u"Logs"));
-    EXPECT_EQ(ReadFile(target), "keep me\n");
-    EXPECT_TRUE(fs::is_symlink(logs / "testFile"));
+    EXPECT_EQ(LoggerManager::GetLogPath(), folder);
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0755));
+    EXPECT_EQ(ReadFile(folder / "testFile"), "the user's\n");
+    EXPECT_EQ(Entries(folder), std::set<std::string>{"testFile"}) << "the probe file is removed";
 }
 
-TEST_F(LoggerManagerTest, ExistingProbeFileIsEmptiedAndRemoved) {
-    WriteFile(Root() / "testFile", "old");
-    EXPECT_TRUE(LoggerManager::CreateLogFolder(Root(), u""));
-    EXPECT_FALSE(fs::exists(Root() / "testFile"));
+// Tarnix or Tarnix/Logs under the home prepared by someone else: not used, the temporary directory is.
+struct UntrustedFolderRow {
+    char const* name;
+    char const* untrusted; // under the home
+    bool asLink;           // else owned by another user
+};
+
+void PrintTo(UntrustedFolderRow const& row, std::ostream* out) {
+    *out << row.name;
 }
+
+class LoggerManagerUntrustedFolder : public LoggerManagerTest,
+                                     public ::testing::WithParamInterface<UntrustedFolderRow> {};
+
+TEST_P(LoggerManagerUntrustedFolder, IsNotUsed) {
+    fs::path const home = Root() / "home";
+    fs::path const untrusted = home / GetParam().untrusted;
+    fs::path const elsewhere = Root() / "elsewhere";
+    fs::create_directories(untrusted.parent_path());
+    fs::create_directory(elsewhere);
+    if (GetParam().asLink) {
+        fs::create_directory_symlink(elsewhere, untrusted);
+    } else {
+        fs::create_directory(untrusted);
+        ASSERT_EQ(::chown(untrusted.c_str(), 12345, 12345), 0);
+    }
+    _environment.Set("CORECLR_PROFILER_HOME", home.string());
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+
+    EXPECT_EQ(LoggerManager::GetLogPath(), TempLogs());
+    EXPECT_TRUE(fs::is_regular_file(TempLogs() / MainLogFileName()));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_FALSE(fs::exists(home / "Tarnix" / "Logs" / MainLogFileName()));
+    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    ASSERT_FALSE(texts.empty());
+    std::string const tail = " when creating logs folder " + untrusted.string();
+    EXPECT_EQ(texts[0].rfind("Profiler Multiplexer: Error ", 0), 0u) << texts[0];
+    EXPECT_EQ(texts[0].substr(texts[0].size() - std::min(tail.size(), texts[0].size())), tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerUntrustedFolder,
+                         ::testing::Values(UntrustedFolderRow{"TarnixIsALink", "Tarnix", true},
+                                           UntrustedFolderRow{"LogsIsALink", "Tarnix/Logs", true},
+                                           UntrustedFolderRow{"TarnixOfAnotherUser", "Tarnix", false},
+                                           UntrustedFolderRow{"LogsOfAnotherUser", "Tarnix/Logs", false}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(LoggerManagerTest, SubFolderFailureNamesTheSubFolder) {
     fs::create_directory(Root() / "Tarnix");
@@ -305,6 +355,65 @@ TEST_F(LoggerManagerTest, FileThatCannotBeOpenedLeavesOnlyTheSystemLog) {
     logger->Info("still here");
     EXPECT_EQ(SyslogRecorder::Texts(), std::vector<std::string>{"still here"});
 }
+
+// Something planted where the log file goes: never written, the reason goes to the system log.
+struct PlantedFileRow {
+    char const* name;
+    // Plants at the log file's place; returns the file an attacker wants written.
+    fs::path (*plant)(fs::path const& logFile, fs::path const& root);
+};
+
+void PrintTo(PlantedFileRow const& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LoggerManagerPlantedLogFile : public LoggerManagerTest,
+                                    public ::testing::WithParamInterface<PlantedFileRow> {};
+
+TEST_P(LoggerManagerPlantedLogFile, IsNeverWritten) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    fs::path const logFile = Root() / "planted.log";
+    fs::path const victim = GetParam().plant(logFile, Root());
+    bool const victimExisted = fs::exists(victim);
+    LoggerManager manager;
+    std::shared_ptr<Logger> logger = manager.CreateLogger(u"planted", Pattern, false);
+    ASSERT_TRUE(logger->HasSpdLogger());
+    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    logger->Info("secret");
+
+    EXPECT_EQ(fs::exists(victim), victimExisted);
+    EXPECT_EQ(ReadFile(victim), "");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("Profiler Multiplexer: No log file: ", 0), 0u) << texts[0];
+    EXPECT_NE(texts[0].find(logFile.string()), std::string::npos) << texts[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerPlantedLogFile,
+                         ::testing::Values(PlantedFileRow{"LinkToAnEmptyFile",
+                                                          [](fs::path const& logFile, fs::path const& root) {
+                                                              WriteFile(root / "victim", "");
+                                                              fs::create_symlink(root / "victim", logFile);
+                                                              return root / "victim";
+                                                          }},
+                                           PlantedFileRow{"LinkToNoFile",
+                                                          [](fs::path const& logFile, fs::path const& root) {
+                                                              fs::create_symlink(root / "victim", logFile);
+                                                              return root / "victim";
+                                                          }},
+                                           PlantedFileRow{"HardLink",
+                                                          [](fs::path const& logFile, fs::path const& root) {
+                                                              WriteFile(root / "victim", "");
+                                                              fs::create_hard_link(root / "victim", logFile);
+                                                              return root / "victim";
+                                                          }},
+                                           PlantedFileRow{"FileOfAnotherUser",
+                                                          [](fs::path const& logFile, fs::path const&) {
+                                                              WriteFile(logFile, "");
+                                                              EXPECT_EQ(
+                                                                  ::chown(logFile.c_str(), 12345, 12345), 0);
+                                                              return logFile;
+                                                          }}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(LoggerManagerTest, FileLineHasPatternAndSystemLogHasBareMessage) {
     _environment.Set("Tarnix_Agent_LogsFolder", Root().string());

@@ -1,0 +1,162 @@
+#include "logging/NoFollowRotatingFileSink.h"
+
+#include <spdlog/details/file_helper.h>
+#include <spdlog/fmt/fmt.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
+
+namespace profilermultiplexer {
+
+namespace {
+
+// Why an open file must not be written; nullptr when it may.
+char const* RefusalReason(int file) {
+    struct stat info {};
+    if (::fstat(file, &info) != 0) {
+        return "cannot be examined";
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "is not a regular file";
+    }
+    if (info.st_nlink != 1) {
+        return "has more than one link";
+    }
+    if (info.st_uid != ::geteuid()) {
+        return "is owned by another user";
+    }
+    return nullptr;
+}
+
+bool Exists(std::string const& name) {
+    struct stat info {};
+    return ::lstat(name.c_str(), &info) == 0;
+}
+
+// Replaces target with source.
+bool Rename(std::string const& source, std::string const& target) {
+    ::unlink(target.c_str());
+    return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+} // namespace
+
+NoFollowRotatingFileSink::NoFollowRotatingFileSink(std::string baseFileName, std::size_t maxSize,
+                                                   std::size_t maxFiles, bool rotateOnOpen)
+    : _baseFileName(std::move(baseFileName)), _maxSize(maxSize), _maxFiles(maxFiles) {
+    Open(false);
+    if (rotateOnOpen && _currentSize > 0) {
+        Rotate();
+    }
+}
+
+NoFollowRotatingFileSink::~NoFollowRotatingFileSink() {
+    Close();
+}
+
+std::string NoFollowRotatingFileSink::FileName(std::string const& baseFileName, std::size_t index) {
+    if (index == 0) {
+        return baseFileName;
+    }
+    std::string base;
+    std::string extension;
+    std::tie(base, extension) = spdlog::details::file_helper::split_by_extension(baseFileName);
+    return fmt::format("{}.{}{}", base, index, extension);
+}
+
+void NoFollowRotatingFileSink::sink_it_(spdlog::details::log_msg const& msg) {
+    if (_file < 0) {
+        return; // lost at a rotation, which reported why
+    }
+    spdlog::memory_buf_t formatted;
+    formatter_->format(msg, formatted);
+    std::size_t newSize = _currentSize + formatted.size();
+    // Rotates only a file that really holds something, as a full disk leaves it empty.
+    if (newSize > _maxSize && FileSize() > 0) {
+        Rotate();
+        newSize = formatted.size();
+    }
+    Write(formatted.data(), formatted.size());
+    _currentSize = newSize;
+}
+
+// Non-blocking, so that a FIFO planted in the file's place cannot stall the open.
+void NoFollowRotatingFileSink::Open(bool truncate) {
+    int const file =
+        ::open(_baseFileName.c_str(),
+               O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (file < 0) {
+        spdlog::throw_spdlog_ex("Failed opening file " + _baseFileName + " for writing", errno);
+    }
+    if (char const* reason = RefusalReason(file)) {
+        ::close(file);
+        spdlog::throw_spdlog_ex("Refused log file " + _baseFileName + ": it " + reason);
+    }
+    struct stat info {};
+    if (::fcntl(file, F_SETFL, O_APPEND) != 0 || (truncate && ::ftruncate(file, 0) != 0) ||
+        ::fstat(file, &info) != 0) {
+        int const error = errno;
+        ::close(file);
+        spdlog::throw_spdlog_ex("Failed preparing file " + _baseFileName, error);
+    }
+    _file = file;
+    _currentSize = static_cast<std::size_t>(info.st_size);
+}
+
+void NoFollowRotatingFileSink::Close() noexcept {
+    if (_file >= 0) {
+        ::close(_file);
+        _file = -1;
+    }
+}
+
+void NoFollowRotatingFileSink::Rotate() {
+    Close();
+    for (std::size_t i = _maxFiles; i > 0; --i) {
+        std::string const source = FileName(_baseFileName, i - 1);
+        if (!Exists(source)) {
+            continue;
+        }
+        std::string const target = FileName(_baseFileName, i);
+        if (!Rename(source, target)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!Rename(source, target)) {
+                int const error = errno;
+                Open(true); // emptied anyway, so that it does not grow beyond its limit
+                spdlog::throw_spdlog_ex("rotating_file_sink: failed renaming " + source + " to " + target,
+                                        error);
+            }
+        }
+    }
+    Open(true);
+}
+
+std::size_t NoFollowRotatingFileSink::FileSize() const {
+    struct stat info {};
+    if (::fstat(_file, &info) != 0) {
+        spdlog::throw_spdlog_ex("Failed getting file size. fd=" + std::to_string(_file), errno);
+    }
+    return static_cast<std::size_t>(info.st_size);
+}
+
+void NoFollowRotatingFileSink::Write(char const* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t const written = ::write(_file, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            spdlog::throw_spdlog_ex("Failed writing to file " + _baseFileName, errno);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+} // namespace profilermultiplexer
