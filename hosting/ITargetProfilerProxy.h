@@ -27,6 +27,8 @@ public:
                                                                  mdMethodDef methodDef) = 0;
     // False for a callback beyond the newest callback interface that the target's object answers.
     virtual bool SupportsCallback(ProfilerCallbackFunctionFilter::FunctionName function) const noexcept = 0;
+    // Drops the blocks of the module's methods and the IL handed out for them: the module has unloaded.
+    virtual void DropModule(ModuleID moduleId) noexcept = 0;
     virtual ~ITargetProfilerProxy() = default;
 };
 

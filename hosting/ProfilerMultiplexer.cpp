@@ -113,6 +113,17 @@ ProfilerMultiplexer::~ProfilerMultiplexer() {
         }
     }
     ReleaseAllAllocations();
+    // Targets release the proxies they kept in their destructors: the proxies go only after them.
+    _declinedProxies.clear();
+    _targetProfilerProxyInterfaces.clear();
+    _targetProfilerProxies.clear();
+}
+
+std::pair<const std::shared_ptr<ITargetProfilerProxy>*, const std::shared_ptr<ITargetProfilerProxy>*>
+ProfilerMultiplexer::InitializedProxyInterfaces() const noexcept {
+    // data() is fixed by the reservation; the count is published after each element is in place.
+    const auto* first = _targetProfilerProxyInterfaces.data();
+    return {first, first + _initializedProxyCount.load(std::memory_order_acquire)};
 }
 
 HRESULT ProfilerMultiplexer::QueryInterface(REFIID riid, void** ppvObject) {
@@ -180,14 +191,18 @@ HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
     ICorProfilerInfo10* info = _pCorProfilerInfo.load();
     _metadataHelper = std::make_shared<MetadataHelper>(info);
 
+    _targetProfilerProxies.reserve(_targetProfilers.size());
+    _targetProfilerProxyInterfaces.reserve(_targetProfilers.size());
     for (auto& [callback, settings] : _targetProfilers) {
         auto proxy = std::make_shared<TargetProfilerProxy>(std::move(settings), callback, infoIid, this);
         if (!proxy->Initialize(info)) {
             Error("ProfilerMultiplexer: Error initializing a profiler: {}", proxy->GetName());
+            _declinedProxies.push_back(std::move(proxy));
             continue;
         }
         _targetProfilerProxies.push_back(proxy);
         _targetProfilerProxyInterfaces.push_back(std::move(proxy));
+        _initializedProxyCount.store(_targetProfilerProxyInterfaces.size(), std::memory_order_release);
     }
 
     if (_targetProfilerProxies.empty()) {
@@ -224,6 +239,11 @@ void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
     ICorProfilerInfo10* info = _pCorProfilerInfo.load();
     if (info == nullptr) {
         return;
+    }
+    // While the IL chain keeps IL per module, unloads drop it: the runtime reports them only under the
+    // module-loads bit. Targets still receive only what their own masks ask for.
+    if ((low & (COR_PRF_MONITOR_JIT_COMPILATION | COR_PRF_ENABLE_REJIT)) != 0) {
+        low |= COR_PRF_MONITOR_MODULE_LOADS;
     }
     if (_hasEventMask2) {
         info->SetEventMask2(low, high);

@@ -108,6 +108,11 @@ private:
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;
+    // The proxies in list order, as far as their targets' Initialize succeeded; safe on any thread.
+    std::pair<const std::shared_ptr<ITargetProfilerProxy>*, const std::shared_ptr<ITargetProfilerProxy>*>
+    InitializedProxyInterfaces() const noexcept;
+    // Drops what is kept for the module's methods once it has unloaded: its id may then be reused.
+    void DropModule(ModuleID moduleId);
     // The function's module and token from the runtime; E_FAIL without the runtime's info object.
     HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
                                       mdMethodDef& methodDef) const;
@@ -133,8 +138,14 @@ private:
     std::mutex _ilCacheLock;
     std::map<ModuleID, std::map<mdMethodDef, std::pair<std::shared_ptr<BYTE[]>, ULONG>>> _ilCache;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
+    // Both lists are reserved in full before the first target is initialised: they never reallocate under
+    // a target's own thread. Such threads see the targets initialised so far through
+    // InitializedProxyInterfaces.
     std::vector<std::shared_ptr<TargetProfilerProxy>> _targetProfilerProxies;
     std::vector<std::shared_ptr<ITargetProfilerProxy>> _targetProfilerProxyInterfaces;
+    std::atomic<std::size_t> _initializedProxyCount{0};
+    // Proxies of targets that declined in Initialize: the targets may keep them until they are released.
+    std::vector<std::shared_ptr<TargetProfilerProxy>> _declinedProxies;
     ProfilerCallbackFunctionFilter _callbackFilter;
 
     // False when the runtime answered no ICorProfilerInfo5: only the low mask word can be set then.

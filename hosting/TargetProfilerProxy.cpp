@@ -81,6 +81,9 @@ HRESULT TargetProfilerProxy::QueryInterface(REFIID riid, void** ppvObject) {
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("TargetProfilerProxy::QueryInterface");
         }
+        if (ppvObject == nullptr) {
+            return E_POINTER;
+        }
         bool grant = riid == IID_IUnknown;
         for (const auto& [iid, name] : s_corProfilerInfoIIDs) {
             if (riid != iid) {
@@ -123,6 +126,9 @@ ULONG TargetProfilerProxy::Release() {
 }
 
 HRESULT TargetProfilerProxy::GetEventMask(DWORD* pdwEvents) {
+    if (pdwEvents == nullptr) {
+        return E_POINTER;
+    }
     const DWORD low = _eventMaskLow.load(std::memory_order_relaxed);
     if (IsLogLevelEnabled(spdlog::level::debug)) {
         Debug("TargetProfilerProxy::GetEventMask, returning local mask: {:b}", low);
@@ -136,6 +142,9 @@ HRESULT TargetProfilerProxy::SetEventMask(DWORD dwEvents) {
 }
 
 HRESULT TargetProfilerProxy::GetEventMask2(DWORD* pdwEventsLow, DWORD* pdwEventsHigh) {
+    if (pdwEventsLow == nullptr || pdwEventsHigh == nullptr) {
+        return E_POINTER;
+    }
     GetCashedEventMask(*pdwEventsLow, *pdwEventsHigh);
     return S_OK;
 }

@@ -63,6 +63,7 @@ public:
     }
     void RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) override;
     void RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
+    void DropModule(ModuleID moduleId) noexcept override;
     PVOID Alloc(ULONG cb) override;
     bool SupportsCallback(FunctionName function) const noexcept final {
         return function <= _lastSupportedCallback;
@@ -99,9 +100,14 @@ private:
     bool InitializeTarget();
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
     void UpdateReceivedCallbacks() noexcept;
-    // Keeps an IL buffer whose address the target is given alive as long as the proxy: the runtime's own
+    // Keeps an IL buffer whose address the target is given alive as long as its module: the runtime's own
     // IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads.
-    void KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body);
+    void KeepHandedOutIL(ModuleID moduleId, const std::shared_ptr<unsigned char[]>& body);
+    // Takes slots (empty, or a power of two of them) as the set and fills it with the kept addresses;
+    // under _handedOutILLock.
+    void RefillHandedOutILSlots(std::vector<const unsigned char*>&& slots) noexcept;
+    // Lets go of the IL handed out for the module's methods.
+    void DropHandedOutIL(ModuleID moduleId);
     // The map's pointer to the method's block, or null when it has none; under _ilBlocksLock. No
     // reference count is touched.
     const std::shared_ptr<IFunctionILBlock>* LookUpBlock(ModuleID moduleId, mdMethodDef methodDef) const;
@@ -131,9 +137,10 @@ private:
     };
     mutable BlockLookup _lastBlockLookup;
     std::mutex _handedOutILLock;
-    // Each buffer once, in the order handed out, and an open-addressing set of their addresses (a power
-    // of two slots, at most half of them used, null for free) that finds a buffer kept already.
-    std::vector<std::shared_ptr<unsigned char[]>> _handedOutIL;
+    // Each buffer once, with its module, in the order handed out, and an open-addressing set of their
+    // addresses (a power of two slots, at most half of them used, null for free) that finds a buffer kept
+    // already.
+    std::vector<std::pair<ModuleID, std::shared_ptr<unsigned char[]>>> _handedOutIL;
     std::vector<const unsigned char*> _handedOutILSlots;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;

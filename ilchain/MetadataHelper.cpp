@@ -28,4 +28,21 @@ const std::string& MetadataHelper::GetMethodName(ModuleID moduleId, mdMethodDef 
     }
 }
 
+void MetadataHelper::DropModule(ModuleID moduleId) noexcept {
+    std::shared_ptr<ModuleInfo> module;
+    try {
+        std::lock_guard<std::mutex> lock(_modulesLock);
+        const auto found = _modules.find(moduleId);
+        if (found == _modules.end()) {
+            return;
+        }
+        module = std::move(found->second);
+        _modules.erase(found);
+    } catch (...) {
+        return;
+    }
+    // The metadata is released outside the lock: it calls into the runtime.
+    module.reset();
+}
+
 } // namespace profilermultiplexer

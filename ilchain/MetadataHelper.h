@@ -1,4 +1,4 @@
-// Method display names for log text, cached per module for the life of the process.
+// Method display names for log text, cached per module until the module unloads.
 #pragma once
 
 #include "ilchain/IMetadataHelper.h"
@@ -23,6 +23,7 @@ public:
     ~MetadataHelper() override;
 
     const std::string& GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept override;
+    void DropModule(ModuleID moduleId) noexcept override;
 
 private:
     ComPtr<ICorProfilerInfo10> _pCorProfilerInfo;

@@ -60,15 +60,18 @@ LastNonEmptyBlock(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxi
 
 // Shares the IL of the nearest target before the asking one that holds IL for the method, and returns
 // that target; null when there is none.
-const ITargetProfilerProxy* TakeEarlierIL(const std::vector<std::shared_ptr<ITargetProfilerProxy>>& proxies,
-                                          const ITargetProfilerProxy* asking, ModuleID moduleId,
-                                          mdMethodDef methodDef, std::shared_ptr<BYTE[]>* body, ULONG* size) {
-    const auto position = std::find_if(proxies.begin(), proxies.end(),
-                                       [asking](const auto& proxy) { return proxy.get() == asking; });
-    if (position == proxies.end()) {
+template <class Proxies>
+const ITargetProfilerProxy* TakeEarlierIL(const Proxies& proxies, const ITargetProfilerProxy* asking,
+                                          ModuleID moduleId, mdMethodDef methodDef,
+                                          std::shared_ptr<BYTE[]>* body, ULONG* size) {
+    const auto [first, last] = proxies;
+    const auto position =
+        std::find_if(first, last, [asking](const auto& proxy) { return proxy.get() == asking; });
+    if (position == last) {
         return nullptr;
     }
-    for (auto earlier = std::make_reverse_iterator(position); earlier != proxies.rend(); ++earlier) {
+    for (auto earlier = std::make_reverse_iterator(position); earlier != std::make_reverse_iterator(first);
+         ++earlier) {
         ITargetProfilerProxy& candidate = **earlier;
         if (!candidate.HasNonEmptyILBlock(moduleId, methodDef)) {
             continue;
@@ -282,7 +285,7 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
             return E_INVALIDARG;
         }
         if (const ITargetProfilerProxy* holder =
-                TakeEarlierIL(_targetProfilerProxyInterfaces, proxy, moduleId, methodDef, body, size)) {
+                TakeEarlierIL(InitializedProxyInterfaces(), proxy, moduleId, methodDef, body, size)) {
             if (IsLogLevelEnabled(spdlog::level::trace)) {
                 Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from {} for {}",
                       *size, holder->GetName(), _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -303,6 +306,14 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
         }
         const HRESULT hr = CopyRuntimeIL(RuntimeInfo(), moduleId, methodDef, cached);
         if (FAILED(hr)) {
+            // No entry stays behind for a method without IL (a module unloaded meanwhile, say).
+            if (!cached.first) {
+                auto& module = _ilCache[moduleId];
+                module.erase(methodDef);
+                if (module.empty()) {
+                    _ilCache.erase(moduleId);
+                }
+            }
             Error("ProfilerMultiplexer::GetILFunctionBodyForProxy failed to get IL for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
             return hr;

@@ -265,10 +265,11 @@ void ProfilerMultiplexer::AssignTargetProfilersForRejit(ITargetProfilerProxy* re
         _rejitProcessors[moduleId][methodDef] = std::make_shared<RejitProcessor>(
             this, requester, _targetProfilerProxyInterfaces, moduleId, methodDef);
     }
-    const auto& proxies = _targetProfilerProxyInterfaces;
-    auto position = std::find_if(proxies.begin(), proxies.end(),
-                                 [requester](const auto& proxy) { return proxy.get() == requester; });
-    if (position == proxies.end()) {
+    // A target's own thread may ask while later targets are still being initialised.
+    const auto [first, last] = InitializedProxyInterfaces();
+    auto position =
+        std::find_if(first, last, [requester](const auto& proxy) { return proxy.get() == requester; });
+    if (position == last) {
         return;
     }
     if (!revert) {
@@ -276,7 +277,7 @@ void ProfilerMultiplexer::AssignTargetProfilersForRejit(ITargetProfilerProxy* re
     } else {
         DropRevertingTarget(*requester, *_metadataHelper, moduleId, methodDef);
     }
-    for (++position; position != proxies.end(); ++position) {
+    for (++position; position != last; ++position) {
         (*position)->RequestRejit(moduleId, methodDef, false);
     }
 }
@@ -324,9 +325,11 @@ void ProfilerMultiplexer::RestartPendingRejitRequests() {
             const ModuleID moduleId = std::get<1>(request);
             const mdMethodDef methodDef = std::get<2>(request);
             NoThrowEntry([&] {
-                // A queued revert drops the requester's block before the runtime hears of it again.
+                // A queued revert prepares the targets as a direct one does: the requester's block goes
+                // and the later targets holding IL rewrite again.
                 if (std::get<4>(request)) {
-                    DropRevertingTarget(*std::get<0>(request), *_metadataHelper, moduleId, methodDef);
+                    AssignTargetProfilersForRejit(std::get<0>(request), moduleId, methodDef, true,
+                                                  FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
                 }
                 return ReplayRejitRequest(RuntimeInfo(), *_metadataHelper, moduleId, methodDef,
                                           std::get<3>(request));

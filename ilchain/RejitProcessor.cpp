@@ -97,6 +97,10 @@ bool RejitProcessor::RunPendingTarget(ITargetProfilerProxy& proxy, HRESULT& resu
         }
         // A target without ICorProfilerCallback4 has no ReJIT slots to call: it takes no part.
         if (!pending || !proxy.SupportsCallback(FunctionName::GetReJITParameters)) {
+            // IL it holds still goes to the runtime, and with it the flags it was set with.
+            if (block && block->HasNonEmptyILBlock()) {
+                flags |= block->GetCodegenFlags();
+            }
             if (IsDebugEnabled()) {
                 Debug("RejitProcessor::GetReJITParameters, Skipping profiler: {}, it is not part of IL chain "
                       "for {}",

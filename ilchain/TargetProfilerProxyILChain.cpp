@@ -49,7 +49,7 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
         if (FAILED(hr)) {
             return hr;
         }
-        KeepHandedOutIL(body);
+        KeepHandedOutIL(moduleId, body);
         if (ppMethodHeader != nullptr) {
             *ppMethodHeader = body.get();
         }
@@ -60,7 +60,7 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
     });
 }
 
-void TargetProfilerProxy::KeepHandedOutIL(const std::shared_ptr<unsigned char[]>& body) {
+void TargetProfilerProxy::KeepHandedOutIL(ModuleID moduleId, const std::shared_ptr<unsigned char[]>& body) {
     if (!body) {
         return;
     }
@@ -68,18 +68,63 @@ void TargetProfilerProxy::KeepHandedOutIL(const std::shared_ptr<unsigned char[]>
     if (!_handedOutILSlots.empty() && _handedOutILSlots[HandedOutILSlot(body.get())] != nullptr) {
         return;
     }
-    _handedOutIL.push_back(body);
+    _handedOutIL.emplace_back(moduleId, body);
     if (2 * _handedOutIL.size() > _handedOutILSlots.size()) {
         // Twice the slots, refilled; should that fail, the buffer stays kept, only found no more.
-        std::vector<const unsigned char*> slots(
-            std::max(FirstHandedOutILSlots, 2 * _handedOutILSlots.size()));
-        _handedOutILSlots.swap(slots);
-        for (const auto& kept : _handedOutIL) {
-            _handedOutILSlots[HandedOutILSlot(kept.get())] = kept.get();
-        }
+        RefillHandedOutILSlots(
+            std::vector<const unsigned char*>(std::max(FirstHandedOutILSlots, 2 * _handedOutILSlots.size())));
         return;
     }
     _handedOutILSlots[HandedOutILSlot(body.get())] = body.get();
+}
+
+void TargetProfilerProxy::RefillHandedOutILSlots(std::vector<const unsigned char*>&& slots) noexcept {
+    _handedOutILSlots.swap(slots);
+    if (_handedOutILSlots.empty()) {
+        return;
+    }
+    for (const auto& kept : _handedOutIL) {
+        _handedOutILSlots[HandedOutILSlot(kept.second.get())] = kept.second.get();
+    }
+}
+
+void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
+    std::lock_guard<std::mutex> lock(_handedOutILLock);
+    const auto ofModule = [moduleId](const auto& kept) { return kept.first == moduleId; };
+    const auto dropped =
+        static_cast<std::size_t>(std::count_if(_handedOutIL.begin(), _handedOutIL.end(), ofModule));
+    if (dropped == 0) {
+        return;
+    }
+    const std::size_t remaining = _handedOutIL.size() - dropped;
+    if (remaining == 0) {
+        decltype(_handedOutIL)().swap(_handedOutIL);
+        RefillHandedOutILSlots({});
+        return;
+    }
+    std::size_t slotCount = FirstHandedOutILSlots;
+    while (slotCount < 2 * remaining) {
+        slotCount *= 2;
+    }
+    // The only allocation, before anything changes: the set never names a buffer let go.
+    std::vector<const unsigned char*> slots(slotCount);
+    _handedOutIL.erase(std::remove_if(_handedOutIL.begin(), _handedOutIL.end(), ofModule),
+                       _handedOutIL.end());
+    RefillHandedOutILSlots(std::move(slots));
+}
+
+void TargetProfilerProxy::DropModule(ModuleID moduleId) noexcept {
+    NoThrowEntry([&] {
+        // The blocks go after the lock is released.
+        decltype(_functionILBlocks)::node_type blocks;
+        {
+            std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+            blocks = _functionILBlocks.extract(moduleId);
+            _lastBlockLookup.valid = false;
+        }
+        DropHandedOutIL(moduleId);
+        return S_OK;
+    });
 }
 
 std::size_t TargetProfilerProxy::HandedOutILSlot(const unsigned char* address) const noexcept {

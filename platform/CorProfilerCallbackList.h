@@ -22,7 +22,7 @@
     X(FANOUT, ModuleLoadStarted, (ModuleID moduleId), (moduleId)) \
     X(FANOUT, ModuleLoadFinished, (ModuleID moduleId, HRESULT hrStatus), (moduleId, hrStatus)) \
     X(FANOUT, ModuleUnloadStarted, (ModuleID moduleId), (moduleId)) \
-    X(FANOUT, ModuleUnloadFinished, (ModuleID moduleId, HRESULT hrStatus), (moduleId, hrStatus)) \
+    X(CUSTOM, ModuleUnloadFinished, (ModuleID moduleId, HRESULT hrStatus), (moduleId, hrStatus)) \
     X(FANOUT, ModuleAttachedToAssembly, (ModuleID moduleId, AssemblyID AssemblyId), (moduleId, AssemblyId)) \
     X(FANOUT, ClassLoadStarted, (ClassID classId), (classId)) \
     X(FANOUT, ClassLoadFinished, (ClassID classId, HRESULT hrStatus), (classId, hrStatus)) \

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -396,6 +399,46 @@ TEST_F(ILChainTest, EveryILHandedOutStaysReadableOverManyMethods) {
     }
 }
 
+// Once the module has unloaded its id may name a new module: nothing kept for the old one is served.
+TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
+    std::weak_ptr<BYTE[]> rewritten;
+    first.onJitStarted = [&](ILTarget& target, FunctionID function) {
+        if (function == Function) {
+            target.WriteIL(Module, Method, FirstIL);
+            rewritten = Block(target)->GetILFunctionBody().first;
+        }
+        return S_OK;
+    };
+    second.onJitStarted = [&](ILTarget& target, FunctionID) {
+        target.ReadIL(Module, Method);
+        return S_OK;
+    };
+    for (const FunctionID function : {Function, OtherFunction}) {
+        ASSERT_EQ(JitStarted(function), S_OK);
+        JitFinished(function);
+    }
+    ASSERT_FALSE(rewritten.expired());
+
+    EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
+    // Neither the IL cache nor the IL handed to the second target holds the rewrite.
+    EXPECT_TRUE(rewritten.expired());
+    // A method of the new module was never compiled: its IL goes to the runtime at once.
+    EXPECT_EQ(first.WriteIL(Module, OtherMethod, SecondIL), S_OK);
+    EXPECT_EQ(AppliedBodies(), (std::vector<std::vector<BYTE>>{FirstIL, SecondIL}));
+
+    const std::vector<BYTE> newIL = {0x0A, 0x16, 0x2A};
+    harness.runtime.SetMethodIL(Module, Method, newIL);
+    std::vector<BYTE> firstSaw;
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        const auto read = target.ReadIL(Module, Method);
+        firstSaw = Bytes(read.header, read.size);
+        return S_OK;
+    };
+    EXPECT_EQ(JitStarted(), S_OK);
+    EXPECT_EQ(firstSaw, newIL);
+    EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 1);
+}
+
 TEST_F(ILChainTest, RuntimeWithoutTheMethodsILFailsTheRead) {
     harness.runtime.getILResult = E_FAIL;
     ILTarget::ILRead read{S_OK, nullptr, 0};
@@ -560,6 +603,39 @@ TEST(ILChainThreads, ConcurrentCompilationsKeepEachMethodsIL) {
     for (const auto& body : applied) {
         EXPECT_EQ(body.body, (std::vector<BYTE>{0x0E, 0x02, static_cast<BYTE>(body.methodDef), 0x2A}));
     }
+}
+
+// A target's own thread, started in its Initialize, reads IL through its proxy while the targets after it
+// are initialised and the multiplexer's lists grow.
+TEST(ILChainThreads, TargetThreadReadsILWhileLaterTargetsAreInitialised) {
+    LogCapture capture("err");
+    ILHarness harness;
+    harness.runtime.AddFunction(Function, Module, Method);
+    harness.runtime.SetMethodIL(Module, Method, RuntimeIL);
+    std::atomic<int> reads{0};
+    std::atomic<bool> done{false};
+    std::thread reader;
+    harness.AddTarget("First").onInitialized = [&](ILTarget& target) {
+        reader = std::thread([&target, &reads, &done] {
+            while (!done) {
+                EXPECT_EQ(Bytes(target.ReadIL(Module, Method).header, RuntimeIL.size()), RuntimeIL);
+                ++reads;
+            }
+        });
+    };
+    for (int index = 0; index < 8; ++index) {
+        harness.AddTarget("Later" + std::to_string(index)).onInitialized = [&reads](ILTarget&) {
+            const int seen = reads.load();
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (reads.load() < seen + 2 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+        };
+    }
+    harness.BuildAndInitialize();
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 8);
 }
 
 } // namespace

@@ -23,9 +23,15 @@ public:
 
     JitAction onJitStarted;
     HRESULT jitFinishedResult = S_OK;
+    // Runs at the end of a successful Initialize.
+    std::function<void(ILTarget&)> onInitialized;
 
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override {
-        return KeepInfoAndSetMask(pICorProfilerInfoUnk, COR_PRF_MONITOR_JIT_COMPILATION, 0);
+        const HRESULT hr = KeepInfoAndSetMask(pICorProfilerInfoUnk, COR_PRF_MONITOR_JIT_COMPILATION, 0);
+        if (SUCCEEDED(hr) && onInitialized) {
+            onInitialized(*this);
+        }
+        return hr;
     }
 
     HRESULT JITCompilationStarted(FunctionID functionId, BOOL /*fIsSafeToBlock*/) override {

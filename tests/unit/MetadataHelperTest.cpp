@@ -130,6 +130,16 @@ TEST_F(MetadataHelperTest, HoldsTheRuntimeAndTheReaderUntilDestroyed) {
     EXPECT_EQ(reader.RefCount(), 0u);
 }
 
+TEST_F(MetadataHelperTest, DroppedModuleReleasesItsReaderAndIsOpenedAnew) {
+    MetadataHelper helper(&runtime);
+    helper.GetMethodName(AppModule, 0x06000001);
+    helper.DropModule(AppModule);
+    EXPECT_EQ(reader.RefCount(), 0u);
+    reader.methods[0x06000001] = {0x02000002, u"Run"};
+    EXPECT_EQ(helper.GetMethodName(AppModule, 0x06000001), "[App.dll] Sample.Program::Run");
+    EXPECT_EQ(runtime.MetaDataRequests(), 2);
+}
+
 struct OpenFailureCase {
     const char* name;
     bool hasReader;

@@ -94,15 +94,19 @@ TEST(MultiplexerInitialize, DropsFailingAndThrowingTargetsAndTheirMasks) {
 TEST(MultiplexerInitialize, DeclinesWhenEveryTargetFails) {
     LogCapture capture("info");
     MultiplexerHarness harness;
-    harness.AddTarget("A", 0x4).initializeResult = E_FAIL;
+    RecordingTarget& declining = harness.AddTarget("A", 0x4);
+    declining.initializeResult = E_FAIL;
+    declining.keepsInfo = true;
     harness.AddTarget("B", 0x4).throwOnInitialize = true;
     EXPECT_EQ(harness.BuildAndInitialize(), CORPROF_E_PROFILER_CANCEL_ACTIVATION);
     EXPECT_TRUE(harness.runtime.EventMasks2().empty());
     EXPECT_EQ(capture.Messages().back(),
               "Profiler Multiplexer: Initialization failed, no target profiler is found or configured");
-    // The failed targets' proxies are gone, and with them their references on the runtime: what is left
-    // is the multiplexer's and the metadata helper's.
-    EXPECT_EQ(harness.runtime.RefCount(), 2u);
+    // The declined targets' proxies stay until the multiplexer goes: A still holds its own. Then A
+    // releases it in its destructor, before the proxies go.
+    EXPECT_EQ(harness.runtime.RefCount(), 5u);
+    harness.Destroy();
+    EXPECT_EQ(harness.runtime.RefCount(), 0u);
 }
 
 TEST(MultiplexerInitialize, RuntimeWithoutEventMask2GetsTheLowWord) {
@@ -130,7 +134,22 @@ TEST(MultiplexerEventMask, LaterMaskChangeSetsTheNewUnion) {
     auto* info = static_cast<ICorProfilerInfo10*>(first.Info());
     info->SetEventMask2(0x20, 0x4);
     info->SetEventMask(0x1);
-    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0xC, 0x2}, {0x28, 0x6}, {0x9, 0x2}}));
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0xC, 0x2}, {0x2C, 0x6}, {0x9, 0x2}}));
+}
+
+// While a target uses the IL chain the runtime is asked for module unloads too, and only for that.
+TEST(MultiplexerEventMask, ILChainAsksTheRuntimeForModuleUnloadsNotTheTargets) {
+    MultiplexerHarness harness;
+    RecordingTarget& first = harness.AddTarget("A", COR_PRF_MONITOR_JIT_COMPILATION);
+    RecordingTarget& second = harness.AddTarget("B", COR_PRF_MONITOR_CLASS_LOADS);
+    harness.BuildAndInitialize();
+    auto* info = static_cast<ICorProfilerInfo10*>(first.Info());
+    info->SetEventMask(COR_PRF_ENABLE_REJIT);
+    harness.Multiplexer().ModuleUnloadFinished(1, S_OK);
+    info->SetEventMask(COR_PRF_MONITOR_FUNCTION_UNLOADS);
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0x26, 0}, {0x40006, 0}, {0x3, 0}}));
+    EXPECT_EQ(first.CallNames(), std::vector<std::string>{"Initialize"});
+    EXPECT_EQ(second.CallNames(), std::vector<std::string>{"Initialize"});
 }
 
 TEST(MultiplexerEventMask, TraceListingShowsEveryTargetAndTheUnion) {

@@ -32,8 +32,13 @@ public:
     int newestInterface = 9;
     // Set when the object is destroyed.
     bool* destroyed = nullptr;
+    // Keeps a reference to its info object from Initialize on, released when the target goes.
+    bool keepsInfo = false;
 
     ~RecordingTarget() override {
+        if (keepsInfo && _info != nullptr) {
+            _info->Release();
+        }
         if (destroyed != nullptr) {
             *destroyed = true;
         }
@@ -86,6 +91,9 @@ private:
 
     HRESULT OnInitialize(IUnknown* info) {
         _info = info;
+        if (keepsInfo) {
+            info->AddRef();
+        }
         if (initializeMask) {
             SetMask(info, initializeMask->first, initializeMask->second);
         }

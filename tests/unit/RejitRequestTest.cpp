@@ -317,6 +317,42 @@ TEST_F(RejitRequestTest, QueuedRevertTakesTheRequesterOutOfTheChain) {
     EXPECT_EQ(a.Calls().size(), 1u);
 }
 
+// As a direct revert does, the replayed one makes the later holders of IL rewrite without the requester.
+TEST_F(RejitRequestTest, QueuedRevertMakesLaterHoldersRewriteWithoutTheRequester) {
+    RejitTarget& a = harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    harness.BuildAndInitialize();
+    const std::vector<BYTE> original{0x06, 0x2A};
+    harness.runtime.SetMethodIL(Module, Method, original);
+    RejitHarness::GiveIL(b, Module, Method, {0x0B, 0x2A});
+    a.onGetReJITParameters = [](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        target.RequestRevert({Module}, {Method});
+        const BYTE il[] = {0x0A, 0x00, 0x2A};
+        return function->SetILFunctionBody(3, il);
+    };
+    std::vector<std::vector<BYTE>> seen;
+    b.onGetReJITParameters = [&seen](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        LPCBYTE header = nullptr;
+        ULONG size = 0;
+        const HRESULT hr = target.Info().GetILFunctionBody(Module, Method, &header, &size);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        seen.emplace_back(header, header + size);
+        const BYTE il[] = {0x0B, 0x0B, 0x2A};
+        return function->SetILFunctionBody(3, il);
+    };
+    a.RequestReJIT({Module}, {Method});
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+    a.onGetReJITParameters = nullptr;
+
+    RejitFakeFunctionControl afterReplay;
+    Multiplexer().GetReJITParameters(Module, Method, &afterReplay);
+    EXPECT_EQ(seen, (std::vector<std::vector<BYTE>>{{0x0A, 0x00, 0x2A}, original}));
+    EXPECT_EQ(afterReplay.ilBody, (std::vector<BYTE>{0x0B, 0x0B, 0x2A}));
+    EXPECT_EQ(a.Calls().size(), 1u);
+}
+
 TEST_F(RejitRequestTest, GetReJITParametersWithoutAProcessorAnswersSOk) {
     LogCapture capture("err");
     harness.AddTarget("A");

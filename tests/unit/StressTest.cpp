@@ -138,10 +138,14 @@ protected:
         ProfilerMultiplexer& multiplexer = Multiplexer();
         const StressMethod& method = methods.At(StressRandom(1000));
         switch (StressRandom(8)) {
-        case 0:
+        case 0: {
             multiplexer.ModuleLoadStarted(method.moduleId);
-            multiplexer.ModuleLoadFinished(StressTarget::FreshModules + freshModules++, S_OK);
+            const ModuleID fresh = StressTarget::FreshModules + freshModules++;
+            multiplexer.ModuleLoadFinished(fresh, S_OK);
+            // Never compiled: it may unload at once, while the other threads work on other modules.
+            multiplexer.ModuleUnloadFinished(fresh, S_OK);
             break;
+        }
         case 1:
             multiplexer.ClassLoadFinished(StressRandom(100), S_OK);
             break;

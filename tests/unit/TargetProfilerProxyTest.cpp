@@ -113,6 +113,20 @@ TEST(ProxyQueryInterface, OtherIdsGoToTheRuntimeWithoutWarning) {
     EXPECT_TRUE(capture.Messages().empty());
 }
 
+TEST(ProxyQueryInterface, NullOutPointersAreRefused) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.Initialize();
+    const ULONG before = runtime.RefCount();
+    DWORD low = 0;
+    EXPECT_EQ(fixture.proxy->QueryInterface(IID_ICorProfilerInfo10, nullptr), E_POINTER);
+    EXPECT_EQ(fixture.proxy->QueryInterface(IID_IMethodMalloc, nullptr), E_POINTER);
+    EXPECT_EQ(fixture.Info()->GetEventMask(nullptr), E_POINTER);
+    EXPECT_EQ(fixture.Info()->GetEventMask2(nullptr, &low), E_POINTER);
+    EXPECT_EQ(fixture.Info()->GetEventMask2(&low, nullptr), E_POINTER);
+    EXPECT_EQ(runtime.RefCount(), before);
+}
+
 TEST(ProxyReferences, CountOnTheRuntimeAndNeverDestroyTheProxy) {
     FakeRuntimeInfo runtime;
     ProxyFixture fixture(&runtime);

@@ -1,0 +1,58 @@
+// Module unloads in ProfilerMultiplexer: what is kept per module goes with the module.
+#include "hosting/ProfilerMultiplexer.h"
+
+#include "hosting/TargetProfilerProxy.h"
+#include "ilchain/IMetadataHelper.h"
+#include "ilchain/RejitProcessor.h"
+
+#include <functional>
+#include <mutex>
+
+namespace profilermultiplexer {
+
+HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrStatus) {
+    return RuntimeEntry([&] {
+        auto call = [&](ICorProfilerCallback9* target) {
+            return target->ModuleUnloadFinished(moduleId, hrStatus);
+        };
+        const HRESULT result = ForAllTargetProfilers(FunctionName::ModuleUnloadFinished, std::ref(call));
+        if (SUCCEEDED(hrStatus)) {
+            DropModule(moduleId);
+        }
+        return result;
+    });
+}
+
+void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        _rejitProcessors.erase(moduleId);
+        const auto [first, last] = InitializedProxyInterfaces();
+        for (auto proxy = first; proxy != last; ++proxy) {
+            (*proxy)->DropModule(moduleId);
+        }
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
+        _functionIdMap.erase(moduleId);
+    }
+    {
+        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        _ilCache.erase(moduleId);
+    }
+    // After the blocks: they borrowed their method names from it.
+    if (_metadataHelper) {
+        _metadataHelper->DropModule(moduleId);
+    }
+    // Last, as the only step that allocates: a queued request would otherwise reach a new module that
+    // takes the id.
+    std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+    for (auto count = _pendingRejitRequests.size(); count != 0; --count) {
+        if (std::get<1>(_pendingRejitRequests.front()) != moduleId) {
+            _pendingRejitRequests.push(_pendingRejitRequests.front());
+        }
+        _pendingRejitRequests.pop();
+    }
+}
+
+} // namespace profilermultiplexer
