@@ -3,7 +3,10 @@
 the program's output and exit code, the targets' records and the multiplexer's log file.
 
     run_scenario.py --app App.dll --multiplexer TarnixClrProfilerMultiplexer.so \
-                    --target e2e_test_target.so --work DIR SCENARIO [--show]
+                    --target e2e_test_target.so --work DIR [--preload LIBRARIES] SCENARIO [--show]
+
+With --preload (the sanitizer runtimes, for a library built with AddressSanitizer) every run under the
+multiplexer has them preloaded, and any report fails it.
 """
 
 import argparse
@@ -19,6 +22,12 @@ from collections import Counter, defaultdict
 MULTIPLEXER_CLSID = "{3BF080FE-7DEB-4051-AEF1-BD3AB01F1883}"
 PASS_PHRASE = "E2E TARGET PASS"
 RUN_TIMEOUT = 120
+# The runtime leaks by design and handles its own faults (null references are SIGSEGV).
+SANITIZER_ENVIRONMENT = {
+    "ASAN_OPTIONS": "detect_leaks=0:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:allow_user_segv_handler=1:"
+                    "use_sigaltstack=0:detect_stack_use_after_return=0:halt_on_error=1",
+    "UBSAN_OPTIONS": "print_stacktrace=1:halt_on_error=1",
+}
 
 # Event-mask bits (low word, then high word << 32).
 MODULE_LOADS = 0x4
@@ -125,6 +134,15 @@ IL_VALUE = "E2E.App.IlChain::Value"
 MANY_METHODS = "E2E.App.ManyMethods::M"
 MANY_COUNT = 200
 REJIT_VALUE = "E2E.App.RejitSteps::Value"
+PLUGIN_METHODS = "E2E.Plugin.Plugin::M*"
+PLUGIN_COUNT = 96
+PLUGIN_ROUNDS = 50
+# Native heap growth per plugin round allowed beyond that under one target alone (which varies by about
+# 20 KB): what the multiplexer kept for one round's 96 methods when it kept them for good was over 100 KB.
+PLUGIN_GROWTH_SLACK = 48 * 1024
+# Freed memory is poisoned and not cached per thread: a use after free reads the poison; the heap figures
+# have no thread cache in them.
+POISONED_HEAP = {"MALLOC_PERTURB_": "85", "GLIBC_TUNABLES": "glibc.malloc.tcache_count=0"}
 TIERING = (("tiered", "1"), ("not tiered", "0"))
 
 LOG_LINE = re.compile(r"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(\w+)\] \[thread \d+\] (.*)$")
@@ -240,11 +258,13 @@ class Driver:
         self.app, self.multiplexer = os.path.abspath(args.app), os.path.abspath(args.multiplexer)
         self.library, self.work = os.path.abspath(args.target), os.path.abspath(args.work)
         self.show = args.show
+        self.preload = args.preload
         self._baseline = None
 
     def clean_environment(self):
         """The caller's environment without any profiler, multiplexer or test target setting."""
-        prefixes = ("CORECLR_", "COR_", "E2E_TARGET_", "Tarnix_Agent_", "FORCE_PROFILER_MULTIPLEXER")
+        prefixes = ("CORECLR_", "COR_", "E2E_TARGET_", "Tarnix_Agent_", "FORCE_PROFILER_MULTIPLEXER", "LD_PRELOAD",
+                    "ASAN_OPTIONS", "UBSAN_OPTIONS")
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(prefixes) and not (k.startswith("DOTNET_") and "PROFIL" in k)}
         env["DOTNET_DbgEnableMiniDump"] = "0"
@@ -285,6 +305,8 @@ class Driver:
                     "CORECLR_PROFILER_PATH": self.multiplexer, "Tarnix_Agent_LogLevel": log_level})
         if direct:
             env.update({"CORECLR_PROFILER": targets[0].clsid, "CORECLR_PROFILER_PATH": self.library})
+        if self.preload:
+            env.update(SANITIZER_ENVIRONMENT, LD_PRELOAD=self.preload)
         if log_folder:
             env["Tarnix_Agent_LogsFolder"] = logs
         if targets:
@@ -516,6 +538,62 @@ def failed_initialize(driver):
     run.require_log(f"Callback functions for all, mask: {working.mask:x}")
 
 
+def declining(name, number, **options):
+    """A target that keeps its info object and declines in Initialize."""
+    return Target(name, number, number, MODULE_LOADS | JIT_COMPILATION, init_result="0x80004005", **options)
+
+
+def check_declined(target):
+    """Only Initialize reached the target, and it kept its info object: its first call on it asked for it."""
+    require([r.name for r in target.records.callbacks()] == ["Initialize"],
+            f"a declining target was called again: {target.records.describe()}")
+    require(target.records.calls("SetEventMask"), f"{target.name} did not use its info object")
+
+
+def check_released(target):
+    """The target's last Release came, and it released its info object then."""
+    require(target.records.calls("Release"), f"{target.name} was not released")
+
+
+def decline_all(driver):
+    """Every target declines, keeping its info object: the multiplexer steps aside, and releases each target
+    (which releases its info object) while that object is still alive: freed memory is poisoned, so a release
+    of a freed one crashes."""
+    targets = [declining("e2e_1", 1), declining("e2e_2", 2)]
+    run = driver.run(targets, log_level="trace", extra=POISONED_HEAP)
+    for target in targets:
+        check_declined(target)
+        check_released(target)
+    run.require_log("ProfilerMultiplexer: Error initializing a profiler: e2e_2")
+    run.require_log("Profiler Multiplexer: Initialization failed, no target profiler is found or configured")
+
+
+def decline_one(driver):
+    """The first of two targets declines, keeping its info object and reading IL through it from a thread it
+    started, while the second works and does the same: the multiplexer goes on with the second one."""
+    failing = declining("e2e_1", 1, proxy_thread_ms=300)
+    working = Target("e2e_2", 2, 2, JIT_COMPILATION, proxy_thread_ms=300)
+    run = driver.run([failing, working], log_level="trace", extra=POISONED_HEAP)
+    check_declined(failing)
+    check_served(working)
+    run.require_log("ProfilerMultiplexer: Error initializing a profiler: e2e_1")
+    run.require_log(f"Callback functions for all, mask: {working.mask:x}")
+
+
+def init_thread(driver):
+    """A target reads IL through its proxy from its own thread, started in its Initialize, while the targets
+    after it are being initialised (each one taking its time): nothing changes for the program or them."""
+    reader = Target("e2e_2", 2, 2, JIT_COMPILATION, proxy_thread_ms=1000)
+    targets = [Target("e2e_1", 1, 1, JIT_COMPILATION, il_methods=KNOWN_METHODS[0], il_rewrite="read", il_expect=1),
+               reader] + [Target(f"e2e_{n}", n, n, JIT_COMPILATION | THREADS, init_delay_ms=50) for n in (3, 4, 5)]
+    for _ in range(2):
+        driver.run(targets, log_level="info", extra=POISONED_HEAP)
+        for target in targets:
+            check_served(target)
+        (reads,) = reader.records.calls("ReadILFromThread")
+        require(int(reads.fields()[1]["calls"]) > 0, f"no IL read from the thread: {reads.details}")
+
+
 def newer_info(driver):
     newer = Target("e2e_1", 1, 1, JIT_COMPILATION, info_version=11)
     gated = Target("e2e_2", 2, 2, JIT_COMPILATION, info_version=10)
@@ -700,6 +778,42 @@ def il_many(driver):
     for_each_tiering(check)
 
 
+def heap_growth(path):
+    """Native heap bytes per round between the program's two measurements."""
+    with open(path, encoding="utf-8") as f:
+        (first_round, first), (last_round, last) = [map(int, line.split()) for line in f.read().splitlines()]
+    return (last - first) / (last_round - first_round)
+
+
+def plugin_targets(rewrites):
+    return [Target(f"e2e_{number}", number, number, JIT_COMPILATION | MODULE_LOADS, il_methods=PLUGIN_METHODS,
+                   il_rewrite=rewrite, il_expect=PLUGIN_COUNT * PLUGIN_ROUNDS) for number, rewrite in rewrites]
+
+
+def run_plugin(driver, targets, value, name, **options):
+    """Runs the plugin program; every round must give value(round), and every round's module unload must
+    reach the targets. Returns the native heap growth per round."""
+    lines = [f"round {r}: {sum(value(r + k) for k in range(PLUGIN_COUNT))}" for r in range(1, PLUGIN_ROUNDS + 1)]
+    figures = os.path.join(driver.work, f"heap_{name}.txt")
+    run_program(driver, targets, POISONED_HEAP, "plugin", lines, [str(PLUGIN_ROUNDS), figures], **options)
+    for target in targets:
+        unloads = [r for r in target.records.callbacks("ModuleUnloadStarted") if r.details == "Plugin.dll"]
+        require(len(unloads) == PLUGIN_ROUNDS, f"{target.name}: {len(unloads)} unloads of the plugin")
+    return heap_growth(figures)
+
+
+def plugin_unload(driver):
+    """The program loads, calls and unloads a plugin assembly round after round (collectible contexts) under
+    two targets rewriting its methods: every round gives the chained value, and what the multiplexer keeps
+    does not grow with the rounds: the native heap grows about as much as under one target alone."""
+    alone = run_plugin(driver, plugin_targets([(1, "add 10")]), lambda v: v + 10, "alone", direct=True)
+    growth = run_plugin(driver, plugin_targets([(1, "add 10"), (2, "mul 2")]), lambda v: (v + 10) * 2,
+                        "multiplexed")
+    print(f"native heap growth per round: {growth:.0f} bytes, {alone:.0f} under one target alone")
+    require(growth <= alone + PLUGIN_GROWTH_SLACK,
+            f"the native heap grows by {growth:.0f} bytes a round, {alone:.0f} under one target alone")
+
+
 def rejit_steps(actions):
     """_REJIT_STEPS for {step number: action}."""
     return ",".join(f"E2E.App.RejitSteps::Step{step}={action}" for step, action in sorted(actions.items()))
@@ -844,8 +958,9 @@ def rejit_replay_revert(driver):
 
 
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
-                                     no_target, broken_targets, failed_initialize, newer_info, log_folder,
-                                     log_home, log_temp, exit_code, il_chain, il_first_only, il_guard, il_many,
+                                     no_target, broken_targets, failed_initialize, decline_all, decline_one,
+                                     init_thread, newer_info, log_folder, log_home, log_temp, exit_code, il_chain,
+                                     il_first_only, il_guard, il_many, plugin_unload,
                                      rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
                                      rejit_replay_rejit, rejit_replay_revert)}
 
@@ -856,6 +971,7 @@ def main():
     parser.add_argument("--multiplexer", required=True, help="TarnixClrProfilerMultiplexer.so")
     parser.add_argument("--target", required=True, help="the test target library")
     parser.add_argument("--work", required=True, help="folder for records and logs, emptied first")
+    parser.add_argument("--preload", help="libraries to preload into runs under the multiplexer, ':'-separated")
     parser.add_argument("--show", action="store_true", help="print where the results are and what they hold")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()

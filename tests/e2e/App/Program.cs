@@ -14,6 +14,7 @@ public static class Program
         ["ilchain"] = IlChain.Run,
         ["ilmany"] = IlChain.RunMany,
         ["rejit"] = RejitSteps.Run,
+        ["plugin"] = Plugins.Run,
     };
 
     public static int Main(string[] args)

@@ -56,6 +56,12 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "INIT_RESULT")) {
         config.initResult = static_cast<HRESULT>(static_cast<uint32_t>(Number(*value)));
     }
+    if (auto value = Variable(number, "INIT_DELAY_MS")) {
+        config.initDelayMs = static_cast<int>(Number(*value));
+    }
+    if (auto value = Variable(number, "PROXY_THREAD_MS")) {
+        config.proxyThreadMs = static_cast<int>(Number(*value));
+    }
     if (auto value = Variable(number, "NEW_MASK_ON_MODULELOAD")) {
         config.newMaskOnModuleLoad = Number(*value);
     }

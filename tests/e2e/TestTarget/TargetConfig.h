@@ -19,6 +19,9 @@ struct TargetConfig {
     std::string out;               // _OUT: the record file; empty records nothing
     int infoVersion = 10;          // _INFO_VERSION: ICorProfilerInfo version asked of the info object, 1..11
     HRESULT initResult = S_OK;     // _INIT_RESULT: what Initialize returns
+    int initDelayMs = 0;           // _INIT_DELAY_MS: Initialize waits this long before it returns
+    // _PROXY_THREAD_MS: Initialize starts a thread that reads IL through the info object for this long
+    int proxyThreadMs = 0;
     std::optional<uint64_t> newMaskOnModuleLoad; // _NEW_MASK_ON_MODULELOAD: high << 32 | low, set once
     // Methods are named "Type::Method"; a name ending in '*' stands for every method it begins.
     std::vector<std::string> ilMethods; // _IL_METHODS: comma-separated, rewritten at their first JIT

@@ -3,7 +3,9 @@
 #include "MetaDataImport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 namespace e2e {
@@ -11,6 +13,8 @@ namespace {
 
 constexpr const char* PassPhrase = "E2E TARGET PASS";
 constexpr ULONG NameCapacity = 512;
+// Read from the target's thread while no method is known yet.
+constexpr mdMethodDef FirstMethodDef = 0x06000001;
 
 // ICorProfilerInfo11, which the info object is asked for to see who answers a version past the tenth.
 constexpr IID IID_ICorProfilerInfo11 = {
@@ -49,6 +53,16 @@ TestTarget::TestTarget(TargetConfig config)
     : RecordingCallback(config.out), _config(std::move(config)),
       _rewrite(IlRewrite::Parse(_config.ilRewrite)) {}
 
+TestTarget::~TestTarget() {
+    _stopping = true;
+    _reader.Stop();
+    _worker.Stop();
+    if (_info) {
+        _record.Record("call", "Release", "info");
+        _info.Reset();
+    }
+}
+
 HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
     Received("Initialize");
     if (++_initializeCount != 1) {
@@ -68,17 +82,24 @@ HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
     if (!_config.rejitSteps.empty()) {
         _worker.Start();
     }
+    if (_config.proxyThreadMs > 0) {
+        _reader.Start();
+        _reader.Post([this] { ReadILFromThread(); });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(_config.initDelayMs));
     return _config.initResult;
 }
 
 HRESULT TestTarget::Shutdown() {
     Received("Shutdown");
+    _stopping = true;
+    _reader.Stop();
     _worker.Stop();
     const bool once = ++_shutdownCount == 1 && _initializeCount == 1;
     if (_config.ilExpect) {
         std::lock_guard<std::mutex> lock(_ilLock);
-        if (_rewritten.size() != static_cast<size_t>(*_config.ilExpect)) {
-            Fail("rewrote " + std::to_string(_rewritten.size()) + " methods at JIT, expected " +
+        if (_rewriteCount != static_cast<size_t>(*_config.ilExpect)) {
+            Fail("rewrote " + std::to_string(_rewriteCount) + " methods at JIT, expected " +
                  std::to_string(*_config.ilExpect));
         }
     }
@@ -102,12 +123,28 @@ HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
     return S_OK;
 }
 
+HRESULT TestTarget::ModuleUnloadStarted(ModuleID moduleId) {
+    Received("ModuleUnloadStarted", ModuleName(moduleId));
+    // The runtime may give a later module's methods the same ids.
+    std::lock_guard<std::mutex> lock(_ilLock);
+    for (auto entry = _rewritten.begin(); entry != _rewritten.end();) {
+        entry = entry->second == moduleId ? _rewritten.erase(entry) : std::next(entry);
+    }
+    if (_lastJitted && _lastJitted->module == moduleId) {
+        _lastJitted.reset();
+    }
+    return S_OK;
+}
+
 HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
     const Method method = Describe(functionId);
     Received("JITCompilationStarted", method.name);
-    if (method.name == _config.rejitMethod) {
+    {
         std::lock_guard<std::mutex> lock(_ilLock);
-        _rejitTarget = method;
+        if (method.name == _config.rejitMethod) {
+            _rejitTarget = method;
+        }
+        _lastJitted = method;
     }
     if (_rewrite.reads() && IsRewritten(method.name)) {
         RewriteAtJit(functionId, method);
@@ -179,9 +216,10 @@ bool TestTarget::IsRewritten(const std::string& name) const {
 void TestTarget::RewriteAtJit(FunctionID functionId, const Method& method) {
     {
         std::lock_guard<std::mutex> lock(_ilLock);
-        if (!_rewritten.insert(functionId).second) {
+        if (!_rewritten.emplace(functionId, method.module).second) {
             return;
         }
+        ++_rewriteCount;
     }
     std::string read;
     const std::vector<BYTE> il = RewriteCurrentIL(method, read);
@@ -230,6 +268,35 @@ std::vector<BYTE> TestTarget::RewriteCurrentIL(const Method& method, std::string
         Fail("cannot rewrite " + method.name + " (" + read + "): " + error);
     }
     return il;
+}
+
+// Reads the IL of the method compiled last (of a method that does not exist while none is), as fast as
+// it can, for the configured time or until Shutdown.
+void TestTarget::ReadILFromThread() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(_config.proxyThreadMs);
+    uint64_t calls = 0;
+    uint64_t known = 0;
+    uint64_t failed = 0;
+    while (!_stopping && std::chrono::steady_clock::now() < end) {
+        std::optional<Method> method;
+        {
+            std::lock_guard<std::mutex> lock(_ilLock);
+            method = _lastJitted;
+        }
+        LPCBYTE header = nullptr;
+        ULONG size = 0;
+        const HRESULT hr = _info->GetILFunctionBody(method ? method->module : 0,
+                                                    method ? method->token : FirstMethodDef, &header, &size);
+        ++calls;
+        known += method ? 1 : 0;
+        failed += FAILED(hr) ? 1 : 0;
+    }
+    _record.Record("call", "ReadILFromThread",
+                   "thread calls=" + std::to_string(calls) + " known=" + std::to_string(known) +
+                       " failed=" + std::to_string(failed));
+    if (calls == 0) {
+        Fail("no IL read from the target's thread");
+    }
 }
 
 void TestTarget::StartStep(const std::string& action) {

@@ -2,8 +2,10 @@
 // callbacks it receives, and calls back into its info object as real profilers do: method, module and
 // assembly names through the info and metadata interfaces. It rewrites the IL of the methods it is given
 // at their first JIT compilation, and ReJITs or reverts one method when the program calls marker methods,
-// rewriting it again in GetReJITParameters. At Shutdown it writes a summary and, when its own checks all
-// held, the pass phrase.
+// rewriting it again in GetReJITParameters. As real profilers do, it keeps its info object until its own
+// last Release, also when it declines in Initialize, and may start a thread in Initialize that reads IL
+// through the info object while the runtime goes on. At Shutdown it writes a summary and, when its own checks
+// all held, the pass phrase.
 #pragma once
 
 #include "ComPtr.h"
@@ -14,9 +16,9 @@
 #include "WorkerThread.h"
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,11 +27,13 @@ namespace e2e {
 class TestTarget : public RecordingCallback {
 public:
     explicit TestTarget(TargetConfig config);
+    ~TestTarget() override;
 
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override;
     HRESULT Shutdown() override;
     HRESULT AssemblyLoadFinished(AssemblyID assemblyId, HRESULT hrStatus) override;
     HRESULT ModuleLoadFinished(ModuleID moduleId, HRESULT hrStatus) override;
+    HRESULT ModuleUnloadStarted(ModuleID moduleId) override;
     HRESULT JITCompilationStarted(FunctionID functionId, BOOL fIsSafeToBlock) override;
     HRESULT JITCompilationFinished(FunctionID functionId, HRESULT hrStatus, BOOL fIsSafeToBlock) override;
     HRESULT GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
@@ -57,6 +61,7 @@ private:
     void RewriteAtJit(FunctionID functionId, const Method& method);
     // The method's current IL read through the info object, rewritten; empty when only read or failed.
     std::vector<BYTE> RewriteCurrentIL(const Method& method, std::string& read);
+    void ReadILFromThread();
     void StartStep(const std::string& action);
     void Request(const std::string& action);
     std::string ModuleName(ModuleID moduleId);
@@ -65,7 +70,7 @@ private:
     void Fail(const std::string& reason) noexcept;
 
     const TargetConfig _config;
-    ComPtr<ICorProfilerInfo5> _info; // set in Initialize, before any other callback
+    ComPtr<ICorProfilerInfo5> _info; // set in Initialize, before any other callback; released last
     std::atomic<int> _initializeCount{0};
     std::atomic<int> _shutdownCount{0};
     std::atomic<int> _failures{0};
@@ -73,11 +78,15 @@ private:
 
     const IlRewrite _rewrite;
     std::mutex _ilLock;
-    std::set<FunctionID> _rewritten;    // under _ilLock
-    std::optional<Method> _rejitTarget; // under _ilLock: known from its first JIT compilation
-    std::atomic<bool> _dropped{false};  // the ReJIT method's IL is left alone
+    std::map<FunctionID, ModuleID> _rewritten; // under _ilLock: until their module unloads
+    size_t _rewriteCount = 0;                  // under _ilLock
+    std::optional<Method> _lastJitted;         // under _ilLock
+    std::optional<Method> _rejitTarget;        // under _ilLock: known from its first JIT compilation
+    std::atomic<bool> _dropped{false};         // the ReJIT method's IL is left alone
     std::atomic<bool> _requestedInCallback{false};
+    std::atomic<bool> _stopping{false};
     WorkerThread _worker;
+    WorkerThread _reader; // reads IL while the runtime goes on
 };
 
 } // namespace e2e
