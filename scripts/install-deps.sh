@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every build and test dependency that is missing, with apt-get.
 set -euo pipefail
-packages=(cmake g++ make clang libspdlog-dev libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev binutils valgrind)
+packages=(cmake g++ make clang libspdlog-dev libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev binutils valgrind ccache)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
