@@ -82,6 +82,14 @@ protected:
         return bodies;
     }
     ULONG AllocationSize(LPCBYTE address) { return harness.Multiplexer().GetAllocationSize(address); }
+    // At its next JIT, the first target reads the method's IL into saw and writes none.
+    void RecordFirstTargetsRead(std::vector<BYTE>& saw) {
+        first.onJitStarted = [&saw](ILTarget& target, FunctionID) {
+            const auto read = target.ReadIL(Module, Method);
+            saw = Bytes(read.header, read.size);
+            return S_OK;
+        };
+    }
 
     LogCapture capture{"trace"};
     ILHarness harness;
@@ -328,11 +336,7 @@ TEST_F(ILChainTest, LaterChainStartsFromTheILLastGivenToTheRuntime) {
     JitFinished();
 
     std::vector<BYTE> firstSaw;
-    first.onJitStarted = [&](ILTarget& target, FunctionID) {
-        const auto read = target.ReadIL(Module, Method);
-        firstSaw = Bytes(read.header, read.size);
-        return S_OK;
-    };
+    RecordFirstTargetsRead(firstSaw);
     EXPECT_EQ(JitStarted(), S_OK);
     EXPECT_EQ(firstSaw, FirstIL);
     EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 1);
@@ -429,11 +433,7 @@ TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
     const std::vector<BYTE> newIL = {0x0A, 0x16, 0x2A};
     harness.runtime.SetMethodIL(Module, Method, newIL);
     std::vector<BYTE> firstSaw;
-    first.onJitStarted = [&](ILTarget& target, FunctionID) {
-        const auto read = target.ReadIL(Module, Method);
-        firstSaw = Bytes(read.header, read.size);
-        return S_OK;
-    };
+    RecordFirstTargetsRead(firstSaw);
     EXPECT_EQ(JitStarted(), S_OK);
     EXPECT_EQ(firstSaw, newIL);
     EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 1);
