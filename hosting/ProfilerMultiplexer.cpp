@@ -113,10 +113,8 @@ ProfilerMultiplexer::~ProfilerMultiplexer() {
         }
     }
     ReleaseAllAllocations();
-    // Targets release the proxies they kept in their destructors: the proxies go only after them.
-    _declinedProxies.clear();
-    _targetProfilerProxyInterfaces.clear();
-    _targetProfilerProxies.clear();
+    // The proxies go with the members, after every target was released above: targets release the
+    // proxies they kept in their destructors.
 }
 
 std::pair<const std::shared_ptr<ITargetProfilerProxy>*, const std::shared_ptr<ITargetProfilerProxy>*>

@@ -293,31 +293,28 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
             return S_OK;
         }
         std::lock_guard<std::mutex> lock(_ilCacheLock);
-        auto& cached = _ilCache[moduleId][methodDef];
-        if (cached.first && cached.second != 0) {
-            std::tie(*body, *size) = cached;
-            if (IsLogLevelEnabled(spdlog::level::trace)) {
-                Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from original "
-                      "after "
-                      "Jit cached IL for {}",
-                      *size, _metadataHelper->GetMethodName(moduleId, methodDef));
-            }
-            return S_OK;
-        }
-        const HRESULT hr = CopyRuntimeIL(RuntimeInfo(), moduleId, methodDef, cached);
-        if (FAILED(hr)) {
-            // No entry stays behind for a method without IL (a module unloaded meanwhile, say).
-            if (!cached.first) {
-                auto& module = _ilCache[moduleId];
-                module.erase(methodDef);
-                if (module.empty()) {
-                    _ilCache.erase(moduleId);
+        // Looked up without making an entry: a method whose IL cannot be read leaves none behind.
+        const auto module = _ilCache.find(moduleId);
+        if (module != _ilCache.end()) {
+            const auto found = module->second.find(methodDef);
+            if (found != module->second.end() && found->second.first && found->second.second != 0) {
+                std::tie(*body, *size) = found->second;
+                if (IsLogLevelEnabled(spdlog::level::trace)) {
+                    Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from "
+                          "original after Jit cached IL for {}",
+                          *size, _metadataHelper->GetMethodName(moduleId, methodDef));
                 }
+                return S_OK;
             }
+        }
+        std::pair<std::shared_ptr<BYTE[]>, ULONG> copy;
+        const HRESULT hr = CopyRuntimeIL(RuntimeInfo(), moduleId, methodDef, copy);
+        if (FAILED(hr)) {
             Error("ProfilerMultiplexer::GetILFunctionBodyForProxy failed to get IL for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
             return hr;
         }
+        const auto& cached = _ilCache[moduleId][methodDef] = std::move(copy);
         std::tie(*body, *size) = cached;
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, Get IL from the real _pCorProfilerInfo, "
