@@ -15,12 +15,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <queue>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -124,19 +124,21 @@ private:
     std::recursive_mutex _functionIdMapLock;
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
     ULONG _totalAllocatedBytes = 0;
-    std::map<ModuleID, std::map<mdMethodDef, FunctionID>> _functionIdMap;
+    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, FunctionID>> _functionIdMap;
     mutable std::recursive_mutex _allocationLock;
-    std::map<const BYTE*, ULONG> _allocations;
+    std::unordered_map<const BYTE*, ULONG> _allocations;
     std::vector<const BYTE*> _pendingDeallocations;
     std::recursive_mutex _rejitLock;
-    std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<RejitProcessor>>> _rejitProcessors;
+    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<RejitProcessor>>>
+        _rejitProcessors;
     // (requester, module, method, ReJIT flags, revert)
     std::queue<
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
     std::mutex _ilCacheLock;
-    std::map<ModuleID, std::map<mdMethodDef, std::pair<std::shared_ptr<BYTE[]>, ULONG>>> _ilCache;
+    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::pair<std::shared_ptr<BYTE[]>, ULONG>>>
+        _ilCache;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     // Both lists are reserved in full before the first target is initialised: they never reallocate under
     // a target's own thread. Such threads see the targets initialised so far through

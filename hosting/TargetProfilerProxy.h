@@ -13,10 +13,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -126,7 +126,8 @@ private:
     mutable std::recursive_mutex _ilBlocksLock;
     // Entries are added only by CreateFunctionILBlock, which also sets _lastBlockLookup anew; an erase
     // drops it.
-    std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>> _functionILBlocks;
+    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>>
+        _functionILBlocks;
     // The last lookup in _functionILBlocks, under _ilBlocksLock: a method is looked up several times
     // while it is compiled. Null entry: the method has no entry.
     struct BlockLookup {

@@ -1,5 +1,6 @@
 #include "ilchain/FunctionILBlock.h"
 
+#include "ilchain/IMetadataHelper.h"
 #include "logging/Logging.h"
 
 #include <algorithm>
@@ -65,13 +66,22 @@ std::shared_ptr<unsigned char[]> FunctionILBlock::SharedILCopy(const unsigned ch
 
 std::shared_ptr<IFunctionILBlock>
 IFunctionILBlock::CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName,
-                                        const std::string& methodName, ILFetcher getILFunctionBody) {
+                                        MethodName methodName, ILFetcher getILFunctionBody) {
     return std::make_shared<FunctionILBlock>(moduleId, methodDef, targetName, methodName,
                                              std::move(getILFunctionBody));
 }
 
+const std::string& IFunctionILBlock::MethodName::Get(ModuleID moduleId,
+                                                     mdMethodDef methodDef) const noexcept {
+    static const std::string unnamed = "(unknown method)";
+    if (_names != nullptr) {
+        return _names->GetMethodName(moduleId, methodDef);
+    }
+    return _name != nullptr ? *_name : unnamed;
+}
+
 FunctionILBlock::FunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName,
-                                 const std::string& methodName, ILFetcher getILFunctionBody)
+                                 MethodName methodName, ILFetcher getILFunctionBody)
     : _moduleId(moduleId), _methodDef(methodDef), _targetName(targetName), _methodName(methodName),
       _getILFunctionBody(std::move(getILFunctionBody)) {}
 
@@ -100,12 +110,11 @@ ULONG FunctionILBlock::Release() {
 HRESULT FunctionILBlock::SetCodegenFlags(DWORD flags) {
     if (IsLogLevelEnabled(spdlog::level::debug)) {
         if ((flags & DisableInlining) != 0) {
-            Debug("{} : FunctionILBlock::SetCodegenFlags of {} for disable inlining", _targetName,
-                  _methodName);
+            Debug("{} : FunctionILBlock::SetCodegenFlags of {} for disable inlining", _targetName, Name());
         }
         if ((flags & DisableAllOptimizations) != 0) {
             Debug("{} : FunctionILBlock::SetCodegenFlags of {} for disable all optimizations", _targetName,
-                  _methodName);
+                  Name());
         }
     }
     std::lock_guard<std::mutex> lock(_lock);
@@ -117,7 +126,7 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG cbNewILMethodHeader, LPCBYTE pb
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("{} : FunctionILBlock::SetILFunctionBody of {} called with pbNewILMethodHeader = {:p} of size "
               ":{:d}",
-              _targetName, _methodName, static_cast<const void*>(pbNewILMethodHeader), cbNewILMethodHeader);
+              _targetName, Name(), static_cast<const void*>(pbNewILMethodHeader), cbNewILMethodHeader);
     }
     if (pbNewILMethodHeader == nullptr && cbNewILMethodHeader != 0) {
         return E_INVALIDARG;
@@ -129,7 +138,7 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG cbNewILMethodHeader, LPCBYTE pb
         }
     } catch (const std::bad_alloc&) {
         Error("{} : FunctionILBlock::SetILFunctionBody of {}, out of memory for {:d} bytes", _targetName,
-              _methodName, cbNewILMethodHeader);
+              Name(), cbNewILMethodHeader);
         return E_OUTOFMEMORY;
     }
     std::lock_guard<std::mutex> lock(_lock);
@@ -142,7 +151,7 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG size, const std::shared_ptr<uns
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("{} : FunctionILBlock::SetILFunctionBody of {} called with newILMethodHeader = {:p} of size "
               ":{:d}",
-              _targetName, _methodName, static_cast<const void*>(body.get()), size);
+              _targetName, Name(), static_cast<const void*>(body.get()), size);
     }
     std::lock_guard<std::mutex> lock(_lock);
     _ilBody = body;
@@ -155,7 +164,7 @@ HRESULT FunctionILBlock::SetILInstrumentedCodeMap(ULONG cILMapEntries, COR_IL_MA
         Trace(
             "{} : FunctionILBlock::SetILInstrumentedCodeMap of {} called with rgILMapEntries in {:p} of size "
             ":{:d}",
-            _targetName, _methodName, static_cast<const void*>(rgILMapEntries), cILMapEntries);
+            _targetName, Name(), static_cast<const void*>(rgILMapEntries), cILMapEntries);
     }
     if (rgILMapEntries == nullptr && cILMapEntries != 0) {
         return E_INVALIDARG;
@@ -165,7 +174,7 @@ HRESULT FunctionILBlock::SetILInstrumentedCodeMap(ULONG cILMapEntries, COR_IL_MA
         copy = SharedCopy(rgILMapEntries, cILMapEntries);
     } catch (const std::bad_alloc&) {
         Error("{} : FunctionILBlock::SetILInstrumentedCodeMap of {}, out of memory for {:d} entries",
-              _targetName, _methodName, cILMapEntries);
+              _targetName, Name(), cILMapEntries);
         return E_OUTOFMEMORY;
     }
     std::lock_guard<std::mutex> lock(_lock);
@@ -206,7 +215,7 @@ HRESULT FunctionILBlock::GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[
             Error("{} : GetILFunctionBody from pCorProfilerInfo of {} in module: {:x}  method: {:x} failed "
                   "with "
                   "hr={:x}",
-                  _targetName, _methodName, _moduleId, _methodDef, result);
+                  _targetName, Name(), _moduleId, _methodDef, result);
             return result;
         }
         std::lock_guard<std::mutex> lock(_lock);
@@ -221,7 +230,7 @@ HRESULT FunctionILBlock::GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[
         Debug(
             "{} : GetILFunctionBody from pCorProfilerInfo of {} in module: {:x}  method: {:x} Address: {:p}  "
             "size: {:d} bytes",
-            _targetName, _methodName, _moduleId, _methodDef, static_cast<const void*>(body->get()), *size);
+            _targetName, Name(), _moduleId, _methodDef, static_cast<const void*>(body->get()), *size);
     }
     return result;
 }
@@ -267,7 +276,7 @@ void FunctionILBlock::RejitIsNoLongerPending() {
 void FunctionILBlock::ClearILFunctionBody() {
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("{} : FunctionILBlock::ClearILFunctionBody of {} in module: {:x}  method: {:x}", _targetName,
-              _methodName, _moduleId, _methodDef);
+              Name(), _moduleId, _methodDef);
     }
     std::lock_guard<std::mutex> lock(_lock);
     _ilBody.reset();

@@ -15,8 +15,8 @@ namespace profilermultiplexer {
 
 class FunctionILBlock : public IFunctionILBlock {
 public:
-    FunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName,
-                    const std::string& methodName, ILFetcher getILFunctionBody);
+    FunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName, MethodName methodName,
+                    ILFetcher getILFunctionBody);
     FunctionILBlock(const FunctionILBlock&) = delete;
     FunctionILBlock& operator=(const FunctionILBlock&) = delete;
 
@@ -50,11 +50,13 @@ public:
 private:
     // The chain's IL for the block's method; run without the lock, since it reads other blocks.
     HRESULT FetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) const;
+    // The method's display name, for log lines.
+    const std::string& Name() const noexcept { return _methodName.Get(_moduleId, _methodDef); }
 
     const ModuleID _moduleId;
     const mdMethodDef _methodDef;
     const char* const _targetName;
-    const std::string& _methodName;
+    const MethodName _methodName;
     mutable std::mutex _lock;
     DWORD _codegenFlags = 0;
     // Written under the lock, read without it by HasNonEmptyILBlock.

@@ -12,11 +12,26 @@
 
 namespace profilermultiplexer {
 
+class IMetadataHelper;
+
 class IFunctionILBlock : public ICorProfilerFunctionControl {
 public:
     // Fills body and size with the IL that the chain offers the block's target for (module, token).
     using ILFetcher =
         std::function<HRESULT(ModuleID, mdMethodDef, std::shared_ptr<unsigned char[]>*, ULONG*)>;
+
+    // Where a block finds its method's display name, only when a line shows it: a fixed name or the
+    // metadata helper's. Either is borrowed and must outlive the block.
+    class MethodName {
+    public:
+        MethodName(const std::string& name) noexcept : _name(&name) {}
+        MethodName(IMetadataHelper* names) noexcept : _names(names) {}
+        const std::string& Get(ModuleID moduleId, mdMethodDef methodDef) const noexcept;
+
+    private:
+        const std::string* _name = nullptr;
+        IMetadataHelper* _names = nullptr;
+    };
 
     using ICorProfilerFunctionControl::SetILFunctionBody;
 
@@ -37,10 +52,10 @@ public:
     virtual bool HasNonEmptyILBlock() const = 0;
     virtual ~IFunctionILBlock() = default;
 
-    // The names are borrowed: they must outlive the block.
+    // The target's name is borrowed: it must outlive the block.
     static std::shared_ptr<IFunctionILBlock> CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef,
                                                                    const char* targetName,
-                                                                   const std::string& methodName,
+                                                                   MethodName methodName,
                                                                    ILFetcher getILFunctionBody);
 };
 

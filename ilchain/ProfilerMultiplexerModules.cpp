@@ -40,7 +40,7 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
         std::lock_guard<std::mutex> lock(_ilCacheLock);
         _ilCache.erase(moduleId);
     }
-    // After the blocks: they borrowed their method names from it.
+    // After the blocks: a line of theirs would open the module's metadata again.
     if (_metadataHelper) {
         _metadataHelper->DropModule(moduleId);
     }

@@ -9,13 +9,15 @@
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace profilermultiplexer {
 
 namespace {
 
-using RejitProcessorMap = std::map<ModuleID, std::map<mdMethodDef, std::shared_ptr<RejitProcessor>>>;
+using RejitProcessorMap =
+    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<RejitProcessor>>>;
 
 // The method's processor, or an empty pointer; adds no entry.
 std::shared_ptr<RejitProcessor> FindRejitProcessor(const RejitProcessorMap& processors, ModuleID moduleId,

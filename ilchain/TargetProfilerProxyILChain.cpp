@@ -197,8 +197,8 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(Mod
                                  ULONG* size) {
         return _pProfilerMultiplexer->GetILFunctionBodyForProxy(this, module, method, body, size);
     };
-    auto block = IFunctionILBlock::CreateFunctionILBlock(
-        moduleId, methodDef, GetName(), _metadataHelper->GetMethodName(moduleId, methodDef), fetchFromChain);
+    auto block = IFunctionILBlock::CreateFunctionILBlock(moduleId, methodDef, GetName(),
+                                                         _metadataHelper.get(), fetchFromChain);
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
     const auto entry = _functionILBlocks[moduleId].insert_or_assign(methodDef, block).first;
     _lastBlockLookup = {moduleId, methodDef, &entry->second, true};
