@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, in build-bench) and runs them all: the micro-benchmarks, their
-# instruction counts under callgrind, and the real-runtime comparison; then prints the report.
+# instruction counts under callgrind, and the real-runtime comparisons (the benchmark program and an
+# incremental dotnet build of a small project); then prints the report.
 # Results go to build-bench/bench/results/. Not part of the tests.
-#   bench/run.sh            (RUNS=11 real-runtime runs per configuration by default)
+#   bench/run.sh            (RUNS=11 real-runtime runs per configuration by default, RUNS_BUILD=5 for the
+#                            incremental dotnet build of bench/realruntime/BuildProject)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
 results=$build/bench/results
 runs=${RUNS:-11}
+runs_build=${RUNS_BUILD:-5}
 
 bash "$root/scripts/install-deps.sh"
 if [ ! -x /usr/bin/time ]; then
@@ -32,5 +35,13 @@ python3 "$root/bench/realruntime/run_realruntime.py" --app "$build/bench/app/Ben
   --multiplexer "$build/TarnixClrProfilerMultiplexer.so" --target "$build/bench/bench_rewriting_target.so" \
   --work "$results/realruntime" --runs "$runs" --configs a,b,c,d,bf,cf --json "$results/realruntime.json" >/dev/null
 
+echo "== real runtime: dotnet build"
+python3 "$root/bench/realruntime/run_realruntime.py" --workload build \
+  --project "$root/bench/realruntime/BuildProject/BuildProject.csproj" \
+  --multiplexer "$build/TarnixClrProfilerMultiplexer.so" --target "$build/bench/bench_rewriting_target.so" \
+  --work "$results/realruntime-build" --runs "$runs_build" --configs a,b,c,d \
+  --json "$results/realruntime-build.json" >/dev/null
+
 python3 "$root/bench/report.py" --micro "$results/micro.json" --callgrind "$results/callgrind" \
-  --realruntime "$results/realruntime.json" | tee "$results/report.md"
+  --realruntime "$results/realruntime.json" --realruntime-build "$results/realruntime-build.json" \
+  | tee "$results/report.md"
