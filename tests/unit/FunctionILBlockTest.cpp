@@ -1,7 +1,9 @@
 #include "ilchain/FunctionILBlock.h"
 #include "LogCapture.h"
 #include "MultiplexerHarness.h"
+#include "StressMetaData.h"
 #include "hosting/TargetProfilerProxy.h"
+#include "ilchain/IMetadataHelper.h"
 
 #include <gtest/gtest.h>
 
@@ -267,6 +269,24 @@ TEST_F(ProxyBlockMapTest, CreatingAgainReplacesTheBlockWhileHoldersKeepTheOldOne
     EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), replacement);
     EXPECT_FALSE(proxy->HasNonEmptyILBlock(Module, Method));
     EXPECT_TRUE(old->HasNonEmptyILBlock());
+}
+
+// A proxy's block reads its method's name from the metadata only for a line it writes.
+TEST_F(ProxyBlockMapTest, BlockReadsItsMethodsNameOnlyForALineItWrites) {
+    StressMetaData metaData;
+    harness.runtime.SetModuleMetaData(Module, &metaData);
+    const auto block = proxy->CreateFunctionILBlock(Module, Method);
+    {
+        LogCapture quiet{"info"};
+        block->SetCodegenFlags(0x1);
+    }
+    EXPECT_EQ(harness.runtime.MetaDataRequests(), 0);
+    LogCapture capture{"debug"};
+    block->SetCodegenFlags(0x1);
+    EXPECT_TRUE(Contains(
+        capture.Messages(),
+        "Target : FunctionILBlock::SetCodegenFlags of [Module] Type::M6000001 for disable inlining"));
+    harness.Multiplexer().GetMetadataHelper()->DropModule(Module);
 }
 
 // Lookups of one method, one after the other, with blocks of it and of its neighbours added and removed
