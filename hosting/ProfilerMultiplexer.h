@@ -7,6 +7,7 @@
 #include "hosting/NoThrowEntry.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 #include "hosting/ProfilerSettings.h"
+#include "ilchain/MethodMap.h"
 #include "platform/CorProfilerCallback.h"
 #include "platform/CorProfilerInfo.h"
 
@@ -124,7 +125,7 @@ private:
     std::recursive_mutex _functionIdMapLock;
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
     ULONG _totalAllocatedBytes = 0;
-    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, FunctionID>> _functionIdMap;
+    MethodMap<FunctionID> _functionIdMap;
     mutable std::recursive_mutex _allocationLock;
     std::unordered_map<const BYTE*, ULONG> _allocations;
     std::vector<const BYTE*> _pendingDeallocations;
@@ -137,8 +138,7 @@ private:
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
     std::mutex _ilCacheLock;
-    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::pair<std::shared_ptr<BYTE[]>, ULONG>>>
-        _ilCache;
+    MethodMap<std::pair<std::shared_ptr<BYTE[]>, ULONG>> _ilCache;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     // Both lists are reserved in full before the first target is initialised: they never reallocate under
     // a target's own thread. Such threads see the targets initialised so far through

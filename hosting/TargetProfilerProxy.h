@@ -7,6 +7,7 @@
 #include "hosting/ITargetProfilerProxy.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 #include "hosting/ProfilerSettings.h"
+#include "ilchain/MethodMap.h"
 #include "platform/CorProfilerCallback.h"
 #include "platform/CorProfilerInfo.h"
 
@@ -16,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -124,10 +124,9 @@ private:
     static_assert(ProfilerCallbackFunctionFilter::FunctionCount <= 128);
     std::array<std::atomic<uint64_t>, 2> _receivedCallbacks{};
     mutable std::recursive_mutex _ilBlocksLock;
-    // Entries are added only by CreateFunctionILBlock, which also sets _lastBlockLookup anew; an erase
-    // drops it.
-    std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<IFunctionILBlock>>>
-        _functionILBlocks;
+    // Entries are added (which may move the others) only by CreateFunctionILBlock, which also sets
+    // _lastBlockLookup anew; an erase drops it.
+    MethodMap<std::shared_ptr<IFunctionILBlock>> _functionILBlocks;
     // The last lookup in _functionILBlocks, under _ilBlocksLock: a method is looked up several times
     // while it is compiled. Null entry: the method has no entry.
     struct BlockLookup {

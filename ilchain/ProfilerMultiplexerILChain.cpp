@@ -132,7 +132,7 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
                   found);
         } else {
             std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
-            _functionIdMap[moduleId][methodDef] = functionId;
+            _functionIdMap.FindOrAdd(moduleId, methodDef) = functionId;
         }
         auto methodName = [&]() -> const std::string& {
             return SUCCEEDED(found) ? _metadataHelper->GetMethodName(moduleId, methodDef)
@@ -294,11 +294,9 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
         }
         std::lock_guard<std::mutex> lock(_ilCacheLock);
         // Looked up without making an entry: a method whose IL cannot be read leaves none behind.
-        const auto module = _ilCache.find(moduleId);
-        if (module != _ilCache.end()) {
-            const auto found = module->second.find(methodDef);
-            if (found != module->second.end() && found->second.first && found->second.second != 0) {
-                std::tie(*body, *size) = found->second;
+        if (const auto* found = _ilCache.Find(moduleId, methodDef)) {
+            if (found->first && found->second != 0) {
+                std::tie(*body, *size) = *found;
                 if (IsLogLevelEnabled(spdlog::level::trace)) {
                     Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from "
                           "original after Jit cached IL for {}",
@@ -314,7 +312,7 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
                   _metadataHelper->GetMethodName(moduleId, methodDef));
             return hr;
         }
-        const auto& cached = _ilCache[moduleId][methodDef] = std::move(copy);
+        const auto& cached = _ilCache.FindOrAdd(moduleId, methodDef) = std::move(copy);
         std::tie(*body, *size) = cached;
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, Get IL from the real _pCorProfilerInfo, "
@@ -331,8 +329,7 @@ void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunc
     NoThrowEntry([&] {
         {
             std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
-            const auto module = _functionIdMap.find(moduleId);
-            if (module != _functionIdMap.end() && module->second.count(methodDef) != 0) {
+            if (_functionIdMap.Find(moduleId, methodDef) != nullptr) {
                 if (IsLogLevelEnabled(spdlog::level::trace)) {
                     Trace("ProfilerMultiplexer::SetFunctionILIfNewFunction, Found an existing function: {}",
                           _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -394,7 +391,7 @@ HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionIL
             return hr;
         }
         std::lock_guard<std::mutex> lock(_ilCacheLock);
-        _ilCache[moduleId][methodDef] = {buffer, size};
+        _ilCache.FindOrAdd(moduleId, methodDef) = {buffer, size};
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for {} header: "
                   "{:p}, "

@@ -34,11 +34,11 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
     }
     {
         std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
-        _functionIdMap.erase(moduleId);
+        _functionIdMap.EraseModule(moduleId);
     }
     {
         std::lock_guard<std::mutex> lock(_ilCacheLock);
-        _ilCache.erase(moduleId);
+        _ilCache.EraseModule(moduleId);
     }
     // After the blocks: a line of theirs would open the module's metadata again.
     if (_metadataHelper) {

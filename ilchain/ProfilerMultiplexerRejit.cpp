@@ -103,7 +103,7 @@ HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef m
         FunctionID functionId = 0;
         {
             std::lock_guard<std::recursive_mutex> idLock(_functionIdMapLock);
-            functionId = _functionIdMap[moduleId][methodId];
+            functionId = _functionIdMap.FindOrAdd(moduleId, methodId);
         }
         return processor->GetReJITParameters(pFunctionControl, functionId);
     });
@@ -310,7 +310,7 @@ HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef meth
             return status;
         }
         std::lock_guard<std::mutex> lock(_ilCacheLock);
-        if (_ilCache[moduleId].erase(methodDef) == 0) {
+        if (!_ilCache.Erase(moduleId, methodDef)) {
             Error("ProfilerMultiplexer::RevertFromRejit, Cant find module: {:x} method: {:x}", moduleId,
                   methodDef);
         }

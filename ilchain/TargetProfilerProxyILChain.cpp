@@ -115,11 +115,9 @@ void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
 
 void TargetProfilerProxy::DropModule(ModuleID moduleId) noexcept {
     NoThrowEntry([&] {
-        // The blocks go after the lock is released.
-        decltype(_functionILBlocks)::node_type blocks;
         {
             std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-            blocks = _functionILBlocks.extract(moduleId);
+            _functionILBlocks.EraseModule(moduleId);
             _lastBlockLookup.valid = false;
         }
         DropHandedOutIL(moduleId);
@@ -200,8 +198,9 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(Mod
     auto block = IFunctionILBlock::CreateFunctionILBlock(moduleId, methodDef, GetName(),
                                                          _metadataHelper.get(), fetchFromChain);
     std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
-    const auto entry = _functionILBlocks[moduleId].insert_or_assign(methodDef, block).first;
-    _lastBlockLookup = {moduleId, methodDef, &entry->second, true};
+    auto& entry = _functionILBlocks.FindOrAdd(moduleId, methodDef);
+    entry = block;
+    _lastBlockLookup = {moduleId, methodDef, &entry, true};
     return block;
 }
 
@@ -210,11 +209,7 @@ const std::shared_ptr<IFunctionILBlock>* TargetProfilerProxy::LookUpBlock(Module
     BlockLookup& last = _lastBlockLookup;
     if (!last.valid || last.moduleId != moduleId || last.methodDef != methodDef) {
         last = {moduleId, methodDef, nullptr, true};
-        const auto module = _functionILBlocks.find(moduleId);
-        if (module != _functionILBlocks.end()) {
-            const auto method = module->second.find(methodDef);
-            last.entry = method == module->second.end() ? nullptr : &method->second;
-        }
+        last.entry = _functionILBlocks.Find(moduleId, methodDef);
     }
     return last.entry != nullptr && *last.entry ? last.entry : nullptr;
 }

@@ -104,8 +104,7 @@ void TargetProfilerProxy::RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef m
         Debug("{}, targetProfilerProxy::RemoveFunctionILBlock with {}, removing the ILBlock from the map",
               GetName(), _metadataHelper->GetMethodName(moduleId, methodDef));
     }
-    // The module's entry stays, even when left empty.
-    _functionILBlocks.find(moduleId)->second.erase(methodDef);
+    _functionILBlocks.Erase(moduleId, methodDef);
     _lastBlockLookup.valid = false;
 }
 

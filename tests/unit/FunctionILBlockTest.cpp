@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -269,6 +272,39 @@ TEST_F(ProxyBlockMapTest, CreatingAgainReplacesTheBlockWhileHoldersKeepTheOldOne
     EXPECT_EQ(proxy->GetFunctionILBlock(Module, Method), replacement);
     EXPECT_FALSE(proxy->HasNonEmptyILBlock(Module, Method));
     EXPECT_TRUE(old->HasNonEmptyILBlock());
+}
+
+// Thousands of blocks over a few modules, removed one by one and by module (colliding, wrapping and
+// moving entries of the map): every lookup agrees with a plain map of what should be there.
+TEST_F(ProxyBlockMapTest, ManyBlocksAddedAndRemovedAreFoundExactlyWhileThere) {
+    std::map<std::pair<ModuleID, mdMethodDef>, std::shared_ptr<IFunctionILBlock>> expected;
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        const ModuleID module = Module + 0x100 * (random() % 4);
+        const mdMethodDef method = Method + random() % 600;
+        switch (random() % 8) {
+        case 0:
+            proxy->RemoveFunctionILBlock(module, method);
+            expected.erase({module, method});
+            break;
+        case 1:
+            if (round % 50 == 0) {
+                proxy->DropModule(module);
+                for (auto entry = expected.begin(); entry != expected.end();) {
+                    entry = entry->first.first == module ? expected.erase(entry) : std::next(entry);
+                }
+            }
+            break;
+        default:
+            expected[{module, method}] = proxy->CreateFunctionILBlock(module, method);
+        }
+        const auto found = expected.find({module, method + 1});
+        ASSERT_EQ(proxy->GetFunctionILBlock(module, method + 1),
+                  found == expected.end() ? nullptr : found->second);
+    }
+    for (const auto& [key, block] : expected) {
+        ASSERT_EQ(proxy->GetFunctionILBlock(key.first, key.second), block);
+    }
 }
 
 // A proxy's block reads its method's name from the metadata only for a line it writes.
