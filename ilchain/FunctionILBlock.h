@@ -1,6 +1,7 @@
 // One target's IL state for one method: the body it set or read from the chain, and what it set as
-// function control during a ReJIT. Its own lock, innermost of all, guards its fields: other targets'
-// lookups and the clearing after a compilation reach it without its proxy's lock.
+// function control during a ReJIT. A lock of a small pool shared by all blocks, innermost of all (nothing
+// else is taken while it is held), guards its fields: other targets' lookups and the clearing after a
+// compilation reach it without its proxy's lock.
 #pragma once
 
 #include "ilchain/IFunctionILBlock.h"
@@ -50,6 +51,8 @@ public:
 private:
     // The chain's IL for the block's method; run without the lock, since it reads other blocks.
     HRESULT FetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) const;
+    // The block's lock in the pool.
+    std::mutex& Lock() const noexcept;
     // The method's display name, for log lines.
     const std::string& Name() const noexcept { return _methodName.Get(_moduleId, _methodDef); }
 
@@ -57,7 +60,6 @@ private:
     const mdMethodDef _methodDef;
     const char* const _targetName;
     const MethodName _methodName;
-    mutable std::mutex _lock;
     DWORD _codegenFlags = 0;
     // Written under the lock, read without it by HasNonEmptyILBlock.
     std::atomic<ULONG> _ilSize{0};
