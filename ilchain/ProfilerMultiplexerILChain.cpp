@@ -390,8 +390,11 @@ HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionIL
                   size, hr);
             return hr;
         }
+        // The runtime keeps the body it was given, unchanged, as long as the module: the cache refers to it
+        // instead of keeping a copy of its own.
+        const std::shared_ptr<BYTE[]> applied(std::shared_ptr<BYTE[]>(), static_cast<BYTE*>(memory));
         std::lock_guard<std::mutex> lock(_ilCacheLock);
-        _ilCache.FindOrAdd(moduleId, methodDef) = {buffer, size};
+        _ilCache.FindOrAdd(moduleId, methodDef) = {applied, size};
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for {} header: "
                   "{:p}, "

@@ -1,5 +1,10 @@
 #include "micro/BenchRuntime.h"
 
+#include <atomic>
+#include <cstddef>
+
+#include <sys/mman.h>
+
 namespace pmbench {
 
 BenchRuntime::BenchRuntime() {
@@ -47,8 +52,7 @@ HRESULT BenchRuntime::GetILFunctionBodyAllocator(ModuleID /*moduleId*/, IMethodM
 }
 
 HRESULT BenchRuntime::SetILFunctionBody(ModuleID /*moduleId*/, mdMethodDef /*methodid*/,
-                                        LPCBYTE pbNewILMethodHeader) {
-    delete[] pbNewILMethodHeader;
+                                        LPCBYTE /*pbNewILMethodHeader*/) {
     return S_OK;
 }
 
@@ -61,7 +65,16 @@ HRESULT BenchRuntime::MethodMalloc::QueryInterface(REFIID riid, void** ppv) {
 }
 
 PVOID BenchRuntime::MethodMalloc::Alloc(ULONG cb) {
-    return new BYTE[cb];
+    // Reserved at once, touched as it is used.
+    constexpr std::size_t ArenaSize = std::size_t{1} << 34;
+    static BYTE* const arena = static_cast<BYTE*>(
+        mmap(nullptr, ArenaSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+    static std::atomic<std::size_t> used{0};
+    const std::size_t offset = used.fetch_add((std::size_t{cb} + 15) & ~std::size_t{15});
+    if (static_cast<void*>(arena) == MAP_FAILED || offset + cb > ArenaSize) {
+        return nullptr;
+    }
+    return arena + offset;
 }
 
 } // namespace pmbench

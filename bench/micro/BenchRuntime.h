@@ -27,11 +27,12 @@ public:
     HRESULT GetILFunctionBody(ModuleID moduleId, mdMethodDef methodId, LPCBYTE* ppMethodHeader,
                               ULONG* pcbMethodSize) override;
     HRESULT GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) override;
-    // Takes the body and lets it go at once, so that memory stays flat however many methods run.
+    // Keeps the body, as the runtime does.
     HRESULT SetILFunctionBody(ModuleID moduleId, mdMethodDef methodid, LPCBYTE pbNewILMethodHeader) override;
 
 private:
-    // The runtime's IL allocator: plain heap memory, released by SetILFunctionBody.
+    // The runtime's IL allocator: like the runtime's, its memory stays (here for the process). Taken from
+    // pages of its own, so that the heap kept per method is the profilers' alone.
     class MethodMalloc : public IMethodMalloc {
     public:
         HRESULT QueryInterface(REFIID riid, void** ppv) override;
