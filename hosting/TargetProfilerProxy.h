@@ -57,6 +57,10 @@ public:
     const char* GetName() const override;
     bool HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const override;
     std::shared_ptr<IFunctionILBlock> GetFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
+    // Starts loading the method's entry in the block map; safe on any thread.
+    void PrefetchBlock(ModuleID moduleId, mdMethodDef methodDef) const noexcept {
+        _functionILBlocks.Prefetch(moduleId, methodDef);
+    }
     // Inline and final: read by the fan-out once per target and callback.
     ICorProfilerCallback9* GetTargetProfiler() const final {
         return _pTargetProfiler;

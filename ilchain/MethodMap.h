@@ -1,11 +1,12 @@
 // A hash table from a method (module, token) to a value, held in one array: no allocation per entry, and
 // a lookup mostly reads one cache line. Linear probing, at most three quarters full; an erasure moves the
-// entries behind it back, so there are no tombstones. Not thread-safe. Pointers to values stay valid
-// until the next insertion or erasure.
+// entries behind it back, so there are no tombstones. Not thread-safe but for Prefetch. Pointers to values
+// stay valid until the next insertion or erasure.
 #pragma once
 
 #include "platform/CorProfilerTypes.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -65,6 +66,16 @@ public:
         }
     }
 
+    // Starts loading the line where the method's entry is or would go. Safe on any thread without the
+    // map's lock: at worst it loads a line the map no longer uses.
+    void Prefetch(ModuleID moduleId, mdMethodDef methodDef) const noexcept {
+        const Slot* slots = _publishedSlots.load(std::memory_order_relaxed);
+        if (slots != nullptr) {
+            __builtin_prefetch(slots +
+                               Home(moduleId, methodDef, _publishedMask.load(std::memory_order_relaxed)));
+        }
+    }
+
     std::size_t Size() const noexcept { return _size; }
 
 private:
@@ -94,11 +105,15 @@ private:
     }
 
     std::size_t Home(ModuleID moduleId, mdMethodDef methodDef) const noexcept {
+        return Home(moduleId, methodDef, _slots.size() - 1);
+    }
+
+    static std::size_t Home(ModuleID moduleId, mdMethodDef methodDef, std::size_t mask) noexcept {
         // Tokens of one module differ in their low bits, module ids in their middle bits: the high half
         // of the product mixes both.
         const std::uint64_t key =
             (static_cast<std::uint64_t>(moduleId) * UINT64_C(0x9E3779B97F4A7C15)) ^ methodDef;
-        return static_cast<std::size_t>((key * UINT64_C(0xD6E8FEB86659FD93)) >> 32) & (_slots.size() - 1);
+        return static_cast<std::size_t>((key * UINT64_C(0xD6E8FEB86659FD93)) >> 32) & mask;
     }
 
     std::size_t Next(std::size_t index) const noexcept { return (index + 1) & (_slots.size() - 1); }
@@ -122,6 +137,8 @@ private:
     void Grow() {
         std::vector<Slot> old(_slots.empty() ? 16 : 2 * _slots.size());
         old.swap(_slots);
+        _publishedSlots.store(_slots.data(), std::memory_order_relaxed);
+        _publishedMask.store(_slots.size() - 1, std::memory_order_relaxed);
         for (Slot& slot : old) {
             if (slot.used) {
                 std::size_t index = Home(slot.moduleId, slot.methodDef);
@@ -135,6 +152,9 @@ private:
 
     std::vector<Slot> _slots;
     std::size_t _size = 0;
+    // The storage as last grown, for Prefetch on any thread.
+    std::atomic<const Slot*> _publishedSlots{nullptr};
+    std::atomic<std::size_t> _publishedMask{0};
 };
 
 } // namespace profilermultiplexer

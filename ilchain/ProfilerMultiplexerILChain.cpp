@@ -131,6 +131,12 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
             Error("ProfilerMultiplexer::JITCompilationStarted, GetFunctionInfo returns error: hr={:x}",
                   found);
         } else {
+            // The entries the compilation reads, loaded together rather than one miss after another.
+            _functionIdMap.Prefetch(moduleId, methodDef);
+            _ilCache.Prefetch(moduleId, methodDef);
+            for (const auto& proxy : _targetProfilerProxies) {
+                proxy->PrefetchBlock(moduleId, methodDef);
+            }
             std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
             _functionIdMap.FindOrAdd(moduleId, methodDef) = functionId;
         }
