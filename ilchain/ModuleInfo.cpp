@@ -2,8 +2,9 @@
 
 #include "logging/Logging.h"
 
+#include <fmt/format.h>
+
 #include <memory>
-#include <sstream>
 #include <string_view>
 
 namespace profilermultiplexer {
@@ -85,11 +86,7 @@ bool ModuleInfo::ReadDisplayName(mdMethodDef methodDef, std::u16string& displayN
 }
 
 const std::string& ModuleInfo::CreateFallbackMethodName(mdMethodDef methodDef) {
-    std::ostringstream text;
-    text << std::hex << "("
-         << "moduleId: 0x" << _moduleId << ","
-         << "methodId: 0x" << methodDef << ")";
-    return _methodNames[methodDef] = text.str();
+    return _methodNames[methodDef] = fmt::format("(moduleId: 0x{:x},methodId: 0x{:x})", _moduleId, methodDef);
 }
 
 } // namespace profilermultiplexer

@@ -3,8 +3,10 @@
 #include "ilchain/IFunctionILBlock.h"
 #include "logging/Logging.h"
 
-#include <ios>
-#include <sstream>
+#include <fmt/format.h>
+
+#include <cstdint>
+#include <string>
 #include <utility>
 
 namespace profilermultiplexer {
@@ -321,34 +323,34 @@ void RejitProcessor::DumpFunctionILBlocks(const char* title) const {
 
 std::string RejitProcessor::BuildFunctionILBlocksDump(const char* title) const {
     const std::string stars(66, '*');
-    std::ostringstream text;
-    text << '\n' << stars << '\n';
-    text << '*' << title << ". Dump target proxies function blocks for: " << MethodName() << '\n';
+    std::string text = '\n' + stars + '\n';
+    text.append("*").append(title).append(". Dump target proxies function blocks for: ").append(MethodName());
+    text += '\n';
     for (const auto& proxy : _targetProfilers) {
         try {
-            text << "***  " << proxy->GetName() << "   ***\n";
+            text.append("***  ").append(proxy->GetName()).append("   ***\n");
             const auto block = proxy->GetFunctionILBlock(_moduleId, _methodDef);
             if (!block) {
-                text << "* No function IL Block exists.\n";
+                text += "* No function IL Block exists.\n";
                 continue;
             }
             const auto [body, size] = block->GetILFunctionBody();
             if (!body || size == 0) {
-                text << "* An empty function IL Block exists\n";
+                text += "* An empty function IL Block exists\n";
             } else {
-                text << "* A function IL Block exits, address: " << std::hex
-                     << reinterpret_cast<uintptr_t>(body.get()) << std::dec << " size: " << size << '\n';
+                text += fmt::format("* A function IL Block exits, address: {:x} size: {}\n",
+                                    reinterpret_cast<uintptr_t>(body.get()), size);
             }
-            text << (block->IsRejitPending() ? "* A pending rejit flag exists\n"
-                                             : "* No pending rejit flag exists\n");
-            text << std::string(66, '-') << '\n';
+            text += block->IsRejitPending() ? "* A pending rejit flag exists\n"
+                                            : "* No pending rejit flag exists\n";
+            text.append(66, '-') += '\n';
         } catch (...) {
             Error("Dump target proxies function blocks,  Unhandled exception when dumping information for {}",
                   MethodName());
         }
     }
-    text << stars << '\n';
-    return text.str();
+    text += stars + '\n';
+    return text;
 }
 
 } // namespace profilermultiplexer

@@ -9,8 +9,10 @@ namespace detail {
 
 template auto dragonbox::to_decimal(float x) noexcept -> dragonbox::decimal_fp<float>;
 template auto dragonbox::to_decimal(double x) noexcept -> dragonbox::decimal_fp<double>;
+#ifndef FMT_STATIC_THOUSANDS_SEPARATOR
 template locale_ref::locale_ref(const std::locale& loc);
 template auto locale_ref::get<std::locale>() const -> std::locale;
+#endif
 template auto thousands_sep_impl(locale_ref) -> thousands_sep_result<char>;
 template auto decimal_point_impl(locale_ref) -> char;
 template void buffer<char>::append(const char*, const char*);

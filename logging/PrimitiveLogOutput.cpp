@@ -1,7 +1,9 @@
 #include "logging/PrimitiveLogOutput.h"
 
+#include <cstdint>
+#include <iterator>
 #include <mutex>
-#include <sstream>
+#include <string>
 #include <syslog.h>
 
 namespace profilermultiplexer {
@@ -16,18 +18,50 @@ constexpr char const* Ident = "ProfilerMultiplexer";
 // does nothing, so it also works during process exit.
 std::mutex s_systemLogLock;
 
-// Addresses are written as addresses, never as the text they might point to.
-void WriteValue(std::ostream& stream, unsigned char* value) {
-    stream << static_cast<void const*>(value);
+// Addresses are written as a stream writes them (0 for null, else 0x and hex digits), never as the text
+// they might point to.
+void Append(std::string& text, void const* address) {
+    if (address == nullptr) {
+        text += '0';
+        return;
+    }
+    char digits[2 * sizeof(std::uintptr_t)];
+    char* first = std::end(digits);
+    for (auto value = reinterpret_cast<std::uintptr_t>(address); value != 0; value /= 16) {
+        *--first = "0123456789abcdef"[value % 16];
+    }
+    text.append("0x").append(first, std::end(digits));
 }
 
-void WriteValue(std::ostream& stream, unsigned char const* value) {
-    stream << static_cast<void const*>(value);
+void Append(std::string& text, void* address) {
+    Append(text, static_cast<void const*>(address));
 }
 
-// A null C string marks the stream bad and writes nothing.
-template <typename T> void WriteValue(std::ostream& stream, T const& value) {
-    stream << value;
+void Append(std::string& text, unsigned char* address) {
+    Append(text, static_cast<void const*>(address));
+}
+
+void Append(std::string& text, unsigned char const* address) {
+    Append(text, static_cast<void const*>(address));
+}
+
+// A null C string writes nothing.
+void Append(std::string& text, char const* value) {
+    if (value != nullptr) {
+        text += value;
+    }
+}
+
+void Append(std::string& text, char* value) {
+    Append(text, static_cast<char const*>(value));
+}
+
+void Append(std::string& text, std::string const& value) {
+    text += value;
+}
+
+template <typename Number> void Append(std::string& text, Number value) {
+    text += std::to_string(value);
 }
 
 void WriteToSystemLog(std::string const& text) {
@@ -44,10 +78,9 @@ void WriteToSystemLog(std::string const& text) {
 
 template <typename T> void PrimitiveLogOutput(T value) noexcept {
     try {
-        std::ostringstream stream;
-        stream << Prefix;
-        WriteValue(stream, value);
-        WriteToSystemLog(stream.str());
+        std::string text = Prefix;
+        Append(text, value);
+        WriteToSystemLog(text);
     } catch (...) {
     }
 }

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <locale>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -132,9 +131,7 @@ template <> std::string Util::ToString<std::u16string>(std::u16string const& val
 }
 
 template <> std::string Util::ToString<int>(int const& value) {
-    std::stringstream stream;
-    stream << value;
-    return stream.str();
+    return std::to_string(value);
 }
 
 template <> std::u16string Util::ToWString<std::string>(std::string const& value) {
