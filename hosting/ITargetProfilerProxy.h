@@ -25,6 +25,9 @@ public:
     // Empty when the target has no block for the method.
     virtual std::shared_ptr<IFunctionILBlock> GetFunctionILBlock(ModuleID moduleId,
                                                                  mdMethodDef methodDef) = 0;
+    // The block when it holds IL, else empty.
+    virtual std::shared_ptr<IFunctionILBlock> GetNonEmptyILBlock(ModuleID moduleId,
+                                                                 mdMethodDef methodDef) = 0;
     // False for a callback beyond the newest callback interface that the target's object answers.
     virtual bool SupportsCallback(ProfilerCallbackFunctionFilter::FunctionName function) const noexcept = 0;
     // Drops the blocks of the module's methods and the IL handed out for them: the module has unloaded.

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "hosting/CallsInFlight.h"
+#include "hosting/FastMutex.h"
+#include "hosting/FastRecursiveMutex.h"
 #include "hosting/IProfilerMultiplexer.h"
 #include "hosting/NoThrowEntry.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
@@ -122,14 +124,15 @@ private:
     std::atomic<int32_t> _refCount{0};
     std::atomic<bool> _isInitialized{false};
     bool _isCoreClr;
-    std::recursive_mutex _functionIdMapLock;
+    FastRecursiveMutex _functionIdMapLock;
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
     ULONG _totalAllocatedBytes = 0;
     MethodMap<FunctionID> _functionIdMap;
-    mutable std::recursive_mutex _allocationLock;
-    std::unordered_map<const BYTE*, ULONG> _allocations;
+    mutable FastRecursiveMutex _allocationLock;
+    // The size of each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
+    MethodMap<ULONG> _allocations;
     std::vector<const BYTE*> _pendingDeallocations;
-    std::recursive_mutex _rejitLock;
+    FastRecursiveMutex _rejitLock;
     std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<RejitProcessor>>>
         _rejitProcessors;
     // (requester, module, method, ReJIT flags, revert)
@@ -137,7 +140,7 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
-    std::mutex _ilCacheLock;
+    FastMutex _ilCacheLock;
     MethodMap<std::pair<std::shared_ptr<BYTE[]>, ULONG>> _ilCache;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     // Both lists are reserved in full before the first target is initialised: they never reallocate under

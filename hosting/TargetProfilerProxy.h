@@ -3,6 +3,8 @@
 // forwards everything else to the runtime unchanged.
 #pragma once
 
+#include "hosting/FastMutex.h"
+#include "hosting/FastRecursiveMutex.h"
 #include "hosting/IProfilerMultiplexer.h"
 #include "hosting/ITargetProfilerProxy.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
@@ -57,6 +59,7 @@ public:
     const char* GetName() const override;
     bool HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const override;
     std::shared_ptr<IFunctionILBlock> GetFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
+    std::shared_ptr<IFunctionILBlock> GetNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
     // Starts loading the method's entry in the block map; safe on any thread.
     void PrefetchBlock(ModuleID moduleId, mdMethodDef methodDef) const noexcept {
         _functionILBlocks.Prefetch(moduleId, methodDef);
@@ -127,7 +130,7 @@ private:
     // Bit f % 64 of word f / 64 for each callback f that the target receives.
     static_assert(ProfilerCallbackFunctionFilter::FunctionCount <= 128);
     std::array<std::atomic<uint64_t>, 2> _receivedCallbacks{};
-    mutable std::recursive_mutex _ilBlocksLock;
+    mutable FastRecursiveMutex _ilBlocksLock;
     // Entries are added (which may move the others) only by CreateFunctionILBlock, which also sets
     // _lastBlockLookup anew; an erase drops it.
     MethodMap<std::shared_ptr<IFunctionILBlock>> _functionILBlocks;
@@ -140,7 +143,7 @@ private:
         bool valid = false;
     };
     mutable BlockLookup _lastBlockLookup;
-    std::mutex _handedOutILLock;
+    FastMutex _handedOutILLock;
     // Each buffer once, with its module, in the order handed out, and an open-addressing set of their
     // addresses (a power of two slots, at most half of them used, null for free) that finds a buffer kept
     // already.

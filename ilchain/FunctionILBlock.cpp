@@ -19,7 +19,7 @@ constexpr DWORD DisableInlining = 0x1;
 constexpr DWORD DisableAllOptimizations = 0x2;
 
 // Blocks take their lock from here: a mutex of their own would double a block's size.
-std::array<std::mutex, 64> BlockLocks;
+std::array<FastMutex, 64> BlockLocks;
 
 // A shared copy of count items, or an empty pointer for none.
 template <class T> std::shared_ptr<T[]> SharedCopy(const T* items, ULONG count) {
@@ -90,7 +90,7 @@ FunctionILBlock::FunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const
     : _moduleId(moduleId), _methodDef(methodDef), _targetName(targetName), _methodName(methodName),
       _getILFunctionBody(std::move(getILFunctionBody)) {}
 
-std::mutex& FunctionILBlock::Lock() const noexcept {
+FastMutex& FunctionILBlock::Lock() const noexcept {
     const auto address = reinterpret_cast<std::uintptr_t>(this);
     return BlockLocks[(address >> 4) % BlockLocks.size()];
 }
@@ -127,7 +127,7 @@ HRESULT FunctionILBlock::SetCodegenFlags(DWORD flags) {
                   Name());
         }
     }
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _codegenFlags = flags;
     return S_OK;
 }
@@ -151,7 +151,7 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG cbNewILMethodHeader, LPCBYTE pb
               Name(), cbNewILMethodHeader);
         return E_OUTOFMEMORY;
     }
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _ilBody = std::move(copy);
     _ilSize = cbNewILMethodHeader;
     return S_OK;
@@ -163,7 +163,7 @@ HRESULT FunctionILBlock::SetILFunctionBody(ULONG size, const std::shared_ptr<uns
               ":{:d}",
               _targetName, Name(), static_cast<const void*>(body.get()), size);
     }
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _ilBody = body;
     _ilSize = body ? size : 0;
     return S_OK;
@@ -187,14 +187,14 @@ HRESULT FunctionILBlock::SetILInstrumentedCodeMap(ULONG cILMapEntries, COR_IL_MA
               _targetName, Name(), cILMapEntries);
         return E_OUTOFMEMORY;
     }
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _ilMap = std::move(copy);
     _ilMapCount = cILMapEntries;
     return S_OK;
 }
 
 std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> FunctionILBlock::GetILInstrumentedCodeMap() const {
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     return {_ilMap, _ilMapCount};
 }
 
@@ -228,7 +228,7 @@ HRESULT FunctionILBlock::GetOrFetchILFunctionBody(std::shared_ptr<unsigned char[
                   _targetName, Name(), _moduleId, _methodDef, result);
             return result;
         }
-        std::lock_guard<std::mutex> lock(Lock());
+        std::lock_guard<FastMutex> lock(Lock());
         // IL set on another thread meanwhile wins over the fetched copy.
         if (!_ilBody || _ilSize == 0) {
             _ilBody = std::move(fetched);
@@ -259,27 +259,27 @@ HRESULT FunctionILBlock::FetchILFunctionBody(std::shared_ptr<unsigned char[]>* b
 }
 
 std::pair<std::shared_ptr<unsigned char[]>, ULONG> FunctionILBlock::GetILFunctionBody() const {
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     return {_ilBody, _ilSize.load()};
 }
 
 DWORD FunctionILBlock::GetCodegenFlags() const {
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     return _codegenFlags;
 }
 
 void FunctionILBlock::RequestRejit() {
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _isRejitPending = true;
 }
 
 bool FunctionILBlock::IsRejitPending() const {
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     return _isRejitPending;
 }
 
 void FunctionILBlock::RejitIsNoLongerPending() {
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _isRejitPending = false;
 }
 
@@ -288,7 +288,7 @@ void FunctionILBlock::ClearILFunctionBody() {
         Trace("{} : FunctionILBlock::ClearILFunctionBody of {} in module: {:x}  method: {:x}", _targetName,
               Name(), _moduleId, _methodDef);
     }
-    std::lock_guard<std::mutex> lock(Lock());
+    std::lock_guard<FastMutex> lock(Lock());
     _ilBody.reset();
     _ilSize = 0;
 }

@@ -4,6 +4,7 @@
 // compilation reach it without its proxy's lock.
 #pragma once
 
+#include "hosting/FastMutex.h"
 #include "ilchain/IFunctionILBlock.h"
 
 #include <atomic>
@@ -52,7 +53,7 @@ private:
     // The chain's IL for the block's method; run without the lock, since it reads other blocks.
     HRESULT FetchILFunctionBody(std::shared_ptr<unsigned char[]>* body, ULONG* size) const;
     // The block's lock in the pool.
-    std::mutex& Lock() const noexcept;
+    FastMutex& Lock() const noexcept;
     // The method's display name, for log lines.
     const std::string& Name() const noexcept { return _methodName.Get(_moduleId, _methodDef); }
 

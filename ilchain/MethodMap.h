@@ -66,6 +66,20 @@ public:
         }
     }
 
+    // Calls visit(moduleId, methodDef, value) for every entry, in no particular order.
+    template <class Visit> void ForEach(Visit&& visit) const {
+        for (const Slot& slot : _slots) {
+            if (slot.used) {
+                visit(slot.moduleId, slot.methodDef, slot.value);
+            }
+        }
+    }
+
+    void Clear() noexcept {
+        _slots.clear();
+        _size = 0;
+    }
+
     // Starts loading the line where the method's entry is or would go. Safe on any thread without the
     // map's lock: at worst it loads a line the map no longer uses.
     void Prefetch(ModuleID moduleId, mdMethodDef methodDef) const noexcept {

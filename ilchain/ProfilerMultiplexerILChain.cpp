@@ -40,6 +40,11 @@ private:
     Action _action;
 };
 
+// An allocation's address as the key of the allocation table.
+ModuleID AllocationKey(const BYTE* block) {
+    return reinterpret_cast<ModuleID>(block);
+}
+
 // Stands for a method whose module and token are not known.
 const std::string& UnknownMethodName() {
     static const std::string name = "(unknown method)";
@@ -51,8 +56,8 @@ std::shared_ptr<IFunctionILBlock>
 LastNonEmptyBlock(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies, ModuleID moduleId,
                   mdMethodDef methodDef) {
     for (auto proxy = proxies.rbegin(); proxy != proxies.rend(); ++proxy) {
-        if ((*proxy)->HasNonEmptyILBlock(moduleId, methodDef)) {
-            return (*proxy)->GetFunctionILBlock(moduleId, methodDef);
+        if (auto block = (*proxy)->GetNonEmptyILBlock(moduleId, methodDef)) {
+            return block;
         }
     }
     return {};
@@ -73,15 +78,12 @@ const ITargetProfilerProxy* TakeEarlierIL(const Proxies& proxies, const ITargetP
     for (auto earlier = std::make_reverse_iterator(position); earlier != std::make_reverse_iterator(first);
          ++earlier) {
         ITargetProfilerProxy& candidate = **earlier;
-        if (!candidate.HasNonEmptyILBlock(moduleId, methodDef)) {
+        const auto block = candidate.GetNonEmptyILBlock(moduleId, methodDef);
+        if (!block) {
             continue;
         }
         // The block may have been cleared since on another thread: then look further.
-        const auto block = candidate.GetFunctionILBlock(moduleId, methodDef);
-        std::pair<std::shared_ptr<BYTE[]>, ULONG> il;
-        if (block) {
-            il = block->GetILFunctionBody();
-        }
+        const auto il = block->GetILFunctionBody();
         if (il.first && il.second != 0) {
             std::tie(*body, *size) = std::move(il);
             return &candidate;
@@ -137,7 +139,7 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
             for (const auto& proxy : _targetProfilerProxies) {
                 proxy->PrefetchBlock(moduleId, methodDef);
             }
-            std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
+            std::lock_guard<FastRecursiveMutex> lock(_functionIdMapLock);
             _functionIdMap.FindOrAdd(moduleId, methodDef) = functionId;
         }
         auto methodName = [&]() -> const std::string& {
@@ -145,7 +147,7 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
                                     : UnknownMethodName();
         };
 
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         ScopeExit clearBlocks([&] {
             if (SUCCEEDED(found)) {
                 ClearMethodILBlocksAfterJitCompilation(moduleId, methodDef);
@@ -203,10 +205,10 @@ PVOID ProfilerMultiplexer::Alloc(ULONG size) {
         Trace("Alloc with size: {:d}", size);
     }
     try {
-        std::lock_guard<std::recursive_mutex> lock(_allocationLock);
+        std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
         // Never empty: a header read from an empty piece stays inside it and finds no method.
         std::unique_ptr<BYTE[]> memory(size == 0 ? new BYTE[1]() : new BYTE[size]);
-        _allocations.emplace(memory.get(), size);
+        _allocations.FindOrAdd(AllocationKey(memory.get()), 0) = size;
         _totalAllocatedBytes += size;
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("Alloc with size: {:d} in address {:p}  Total allocated memory: {} bytes", size,
@@ -223,31 +225,30 @@ ULONG ProfilerMultiplexer::GetAllocationSize(const BYTE* block) const {
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("GetAllocationSize for address {:p}", static_cast<const void*>(block));
     }
-    std::lock_guard<std::recursive_mutex> lock(_allocationLock);
-    const auto found = _allocations.find(block);
-    if (found == _allocations.end()) {
+    std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
+    const ULONG* found = _allocations.Find(AllocationKey(block), 0);
+    if (found == nullptr) {
         Error("Can't find allocation size for: {:p}", static_cast<const void*>(block));
         return 0;
     }
     if (IsLogLevelEnabled(spdlog::level::trace)) {
-        Trace("GetAllocationSize for address {:p} returns: {:d}", static_cast<const void*>(block),
-              found->second);
+        Trace("GetAllocationSize for address {:p} returns: {:d}", static_cast<const void*>(block), *found);
     }
-    return found->second;
+    return *found;
 }
 
 void ProfilerMultiplexer::FreeAllocation(const BYTE* block) {
-    std::lock_guard<std::recursive_mutex> lock(_allocationLock);
-    const auto found = _allocations.find(block);
-    if (found == _allocations.end()) {
+    std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
+    const ULONG* found = _allocations.Find(AllocationKey(block), 0);
+    if (found == nullptr) {
         if (IsLogLevelEnabled(spdlog::level::info)) {
             Info("ProfilerMultiplexer::FreeAllocation: Can't find allocation for: {:p}",
                  static_cast<const void*>(block));
         }
         return;
     }
-    _totalAllocatedBytes -= found->second;
-    _allocations.erase(found);
+    _totalAllocatedBytes -= *found;
+    _allocations.Erase(AllocationKey(block), 0);
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("FreeAllocation for address {:p}  Remained allocated memory: {} bytes",
               static_cast<const void*>(block), _totalAllocatedBytes);
@@ -257,7 +258,7 @@ void ProfilerMultiplexer::FreeAllocation(const BYTE* block) {
 
 void ProfilerMultiplexer::AddPendingDeallocation(const BYTE* block) {
     try {
-        std::lock_guard<std::recursive_mutex> lock(_allocationLock);
+        std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
         _pendingDeallocations.push_back(block);
     } catch (...) {
         // Stays recorded: released with the multiplexer.
@@ -267,7 +268,7 @@ void ProfilerMultiplexer::AddPendingDeallocation(const BYTE* block) {
 }
 
 void ProfilerMultiplexer::FreePendingDeallocation() {
-    std::lock_guard<std::recursive_mutex> lock(_allocationLock);
+    std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
     while (!_pendingDeallocations.empty()) {
         FreeAllocation(_pendingDeallocations.back());
         _pendingDeallocations.pop_back();
@@ -275,10 +276,9 @@ void ProfilerMultiplexer::FreePendingDeallocation() {
 }
 
 void ProfilerMultiplexer::ReleaseAllAllocations() noexcept {
-    for (const auto& [block, size] : _allocations) {
-        delete[] block;
-    }
-    _allocations.clear();
+    _allocations.ForEach(
+        [](ModuleID address, mdMethodDef, ULONG) { delete[] reinterpret_cast<BYTE*>(address); });
+    _allocations.Clear();
     _pendingDeallocations.clear();
     _totalAllocatedBytes = 0;
 }
@@ -298,7 +298,7 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
             }
             return S_OK;
         }
-        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        std::lock_guard<FastMutex> lock(_ilCacheLock);
         // Looked up without making an entry: a method whose IL cannot be read leaves none behind.
         if (const auto* found = _ilCache.Find(moduleId, methodDef)) {
             if (found->first && found->second != 0) {
@@ -334,7 +334,7 @@ void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunc
                                                      ModuleID moduleId, mdMethodDef methodDef) {
     NoThrowEntry([&] {
         {
-            std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
+            std::lock_guard<FastRecursiveMutex> lock(_functionIdMapLock);
             if (_functionIdMap.Find(moduleId, methodDef) != nullptr) {
                 if (IsLogLevelEnabled(spdlog::level::trace)) {
                     Trace("ProfilerMultiplexer::SetFunctionILIfNewFunction, Found an existing function: {}",
@@ -399,7 +399,7 @@ HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionIL
         // The runtime keeps the body it was given, unchanged, as long as the module: the cache refers to it
         // instead of keeping a copy of its own.
         const std::shared_ptr<BYTE[]> applied(std::shared_ptr<BYTE[]>(), static_cast<BYTE*>(memory));
-        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        std::lock_guard<FastMutex> lock(_ilCacheLock);
         _ilCache.FindOrAdd(moduleId, methodDef) = {applied, size};
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for {} header: "

@@ -25,7 +25,7 @@ HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrS
 
 void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
     {
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         _rejitProcessors.erase(moduleId);
         const auto [first, last] = InitializedProxyInterfaces();
         for (auto proxy = first; proxy != last; ++proxy) {
@@ -33,11 +33,11 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
         }
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(_functionIdMapLock);
+        std::lock_guard<FastRecursiveMutex> lock(_functionIdMapLock);
         _functionIdMap.EraseModule(moduleId);
     }
     {
-        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        std::lock_guard<FastMutex> lock(_ilCacheLock);
         _ilCache.EraseModule(moduleId);
     }
     // After the blocks: a line of theirs would open the module's metadata again.
@@ -46,7 +46,7 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
     }
     // Last, as the only step that allocates: a queued request would otherwise reach a new module that
     // takes the id.
-    std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+    std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
     for (auto count = _pendingRejitRequests.size(); count != 0; --count) {
         if (std::get<1>(_pendingRejitRequests.front()) != moduleId) {
             _pendingRejitRequests.push(_pendingRejitRequests.front());

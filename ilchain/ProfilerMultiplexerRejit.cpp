@@ -93,7 +93,7 @@ HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef m
             Trace("ProfilerMultiplexer::GetReJITParameters for {}",
                   _metadataHelper->GetMethodName(moduleId, methodId));
         }
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
         if (!processor) {
             Error("ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for {}",
@@ -102,7 +102,7 @@ HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef m
         }
         FunctionID functionId = 0;
         {
-            std::lock_guard<std::recursive_mutex> idLock(_functionIdMapLock);
+            std::lock_guard<FastRecursiveMutex> idLock(_functionIdMapLock);
             functionId = _functionIdMap.FindOrAdd(moduleId, methodId);
         }
         return processor->GetReJITParameters(pFunctionControl, functionId);
@@ -124,7 +124,7 @@ HRESULT ProfilerMultiplexer::ReJITCompilationStarted(FunctionID functionId, ReJI
             Error("ProfilerMultiplexer::ReJITCompilationStarted, GetFunctionInfo, hr = {:x}", hr);
             return E_FAIL;
         }
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITCompilationStarted, cant find the RejitProcessor object for {}",
@@ -148,7 +148,7 @@ HRESULT ProfilerMultiplexer::ReJITCompilationFinished(FunctionID functionId, ReJ
             Error("ProfilerMultiplexer::ReJITCompilationFinished, GetFunctionInfo, hr = {:x}", hr);
             return E_FAIL;
         }
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITCompilationFinished, cant find the RejitProcessor object for {}",
@@ -168,7 +168,7 @@ HRESULT ProfilerMultiplexer::ReJITError(ModuleID moduleId, mdMethodDef methodId,
             Trace("calls to ProfilerMultiplexer::ReJITError, for function: {} and hrStatus: 0x{:x}",
                   _metadataHelper->GetMethodName(moduleId, methodId), hrStatus);
         }
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITError, cant find the RejitProcessor object for {}",
@@ -198,7 +198,7 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
                   requester->GetName());
             return E_FAIL;
         }
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         std::vector<ModuleID> modules;
         std::vector<mdMethodDef> methods;
         for (ULONG index = 0; index < count; ++index) {
@@ -309,7 +309,7 @@ HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef meth
                 _metadataHelper->GetMethodName(moduleId, methodDef), status);
             return status;
         }
-        std::lock_guard<std::mutex> lock(_ilCacheLock);
+        std::lock_guard<FastMutex> lock(_ilCacheLock);
         if (!_ilCache.Erase(moduleId, methodDef)) {
             Error("ProfilerMultiplexer::RevertFromRejit, Cant find module: {:x} method: {:x}", moduleId,
                   methodDef);
@@ -320,7 +320,7 @@ HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef meth
 
 void ProfilerMultiplexer::RestartPendingRejitRequests() {
     NoThrowEntry([&] {
-        std::lock_guard<std::recursive_mutex> lock(_rejitLock);
+        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         while (!_pendingRejitRequests.empty()) {
             const auto request = _pendingRejitRequests.front();
             _pendingRejitRequests.pop();

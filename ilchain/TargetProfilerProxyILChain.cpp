@@ -32,7 +32,7 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
         HRESULT hr = S_OK;
         bool hasBlock = false;
         {
-            std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+            std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
             if (const auto* block = LookUpBlock(moduleId, methodId)) {
                 hasBlock = true;
                 hr = (*block)->GetOrFetchILFunctionBody(&body, &size);
@@ -64,7 +64,7 @@ void TargetProfilerProxy::KeepHandedOutIL(ModuleID moduleId, const std::shared_p
     if (!body) {
         return;
     }
-    std::lock_guard<std::mutex> lock(_handedOutILLock);
+    std::lock_guard<FastMutex> lock(_handedOutILLock);
     if (!_handedOutILSlots.empty() && _handedOutILSlots[HandedOutILSlot(body.get())] != nullptr) {
         return;
     }
@@ -89,7 +89,7 @@ void TargetProfilerProxy::RefillHandedOutILSlots(std::vector<const unsigned char
 }
 
 void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
-    std::lock_guard<std::mutex> lock(_handedOutILLock);
+    std::lock_guard<FastMutex> lock(_handedOutILLock);
     const auto ofModule = [moduleId](const auto& kept) { return kept.first == moduleId; };
     const auto dropped =
         static_cast<std::size_t>(std::count_if(_handedOutIL.begin(), _handedOutIL.end(), ofModule));
@@ -116,7 +116,7 @@ void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
 void TargetProfilerProxy::DropModule(ModuleID moduleId) noexcept {
     NoThrowEntry([&] {
         {
-            std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+            std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
             _functionILBlocks.EraseModule(moduleId);
             _lastBlockLookup.valid = false;
         }
@@ -158,7 +158,7 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
         if (pbNewILMethodHeader == nullptr) {
             return E_INVALIDARG;
         }
-        std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+        std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
         const ULONG allocated = _pProfilerMultiplexer->GetAllocationSize(pbNewILMethodHeader);
         const ULONG size = allocated != 0 ? allocated : DetermineSizeFromIL(pbNewILMethodHeader);
         if (allocated == 0 && IsLogLevelEnabled(spdlog::level::info)) {
@@ -197,7 +197,7 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(Mod
     };
     auto block = IFunctionILBlock::CreateFunctionILBlock(moduleId, methodDef, GetName(),
                                                          _metadataHelper.get(), fetchFromChain);
-    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
     auto& entry = _functionILBlocks.FindOrAdd(moduleId, methodDef);
     entry = block;
     _lastBlockLookup = {moduleId, methodDef, &entry, true};
@@ -215,7 +215,7 @@ const std::shared_ptr<IFunctionILBlock>* TargetProfilerProxy::LookUpBlock(Module
 }
 
 bool TargetProfilerProxy::HasNonEmptyILBlock(ModuleID moduleId, mdMethodDef methodDef) const {
-    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
     const auto* block = LookUpBlock(moduleId, methodDef);
     return block != nullptr && (*block)->HasNonEmptyILBlock();
 }
@@ -226,9 +226,28 @@ std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::GetFunctionILBlock(Module
         Trace("{}, targetProfilerProxy::GetFunctionILBlock for {}", GetName(),
               _metadataHelper->GetMethodName(moduleId, methodDef));
     }
-    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
     const auto* block = LookUpBlock(moduleId, methodDef);
     return block != nullptr ? *block : nullptr;
+}
+
+std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::GetNonEmptyILBlock(ModuleID moduleId,
+                                                                          mdMethodDef methodDef) {
+    std::shared_ptr<IFunctionILBlock> block;
+    {
+        std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
+        const auto* found = LookUpBlock(moduleId, methodDef);
+        if (found == nullptr || !(*found)->HasNonEmptyILBlock()) {
+            return nullptr;
+        }
+        block = *found;
+    }
+    // The line of GetFunctionILBlock, which this lookup stands for.
+    if (IsLogLevelEnabled(spdlog::level::trace)) {
+        Trace("{}, targetProfilerProxy::GetFunctionILBlock for {}", GetName(),
+              _metadataHelper->GetMethodName(moduleId, methodDef));
+    }
+    return block;
 }
 
 ULONG TargetProfilerProxy::DetermineSizeFromIL(const unsigned char* pILMethod) {

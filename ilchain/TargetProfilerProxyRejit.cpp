@@ -51,7 +51,7 @@ HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds
         }
         // Only a method the target holds a block for, empty or not, can be reverted for it.
         auto revertStatus = [this](ModuleID moduleId, mdMethodDef methodDef) {
-            std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+            std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
             const bool found = LookUpBlock(moduleId, methodDef) != nullptr;
             if (found && IsLogLevelEnabled(spdlog::level::debug)) {
                 Debug("{} calls to targetProfilerProxy::RequestRevert going to revert function:{}", GetName(),
@@ -75,7 +75,7 @@ HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds
 }
 
 void TargetProfilerProxy::RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) {
-    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
     const auto* block = LookUpBlock(moduleId, methodDef);
     if (block != nullptr && (*block)->HasNonEmptyILBlock()) {
         if (IsLogLevelEnabled(spdlog::level::debug)) {
@@ -92,7 +92,7 @@ void TargetProfilerProxy::RequestRejit(ModuleID moduleId, mdMethodDef methodDef,
 }
 
 void TargetProfilerProxy::RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) {
-    std::lock_guard<std::recursive_mutex> lock(_ilBlocksLock);
+    std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("{} calls to targetProfilerProxy::RemoveFunctionILBlock with {}", GetName(),
               _metadataHelper->GetMethodName(moduleId, methodDef));
