@@ -79,16 +79,19 @@ IFunctionILBlock::CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef
 const std::string& IFunctionILBlock::MethodName::Get(ModuleID moduleId,
                                                      mdMethodDef methodDef) const noexcept {
     static const std::string unnamed = "(unknown method)";
-    if (_names != nullptr) {
-        return _names->GetMethodName(moduleId, methodDef);
+    if ((_source & HelperBit) == 0) {
+        return *reinterpret_cast<const std::string*>(_source);
     }
-    return _name != nullptr ? *_name : unnamed;
+    auto* names = reinterpret_cast<IMetadataHelper*>(_source & ~HelperBit);
+    return names != nullptr ? names->GetMethodName(moduleId, methodDef) : unnamed;
 }
 
 FunctionILBlock::FunctionILBlock(ModuleID moduleId, mdMethodDef methodDef, const char* targetName,
                                  MethodName methodName, ILFetcher getILFunctionBody)
     : _moduleId(moduleId), _methodDef(methodDef), _targetName(targetName), _methodName(methodName),
-      _getILFunctionBody(std::move(getILFunctionBody)) {}
+      _getILFunctionBody(std::move(getILFunctionBody)) {
+    static_assert(alignof(std::string) > 1 && alignof(IMetadataHelper) > 1);
+}
 
 FastMutex& FunctionILBlock::Lock() const noexcept {
     const auto address = reinterpret_cast<std::uintptr_t>(this);

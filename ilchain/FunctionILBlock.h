@@ -57,18 +57,19 @@ private:
     // The method's display name, for log lines.
     const std::string& Name() const noexcept { return _methodName.Get(_moduleId, _methodDef); }
 
+    // In an order that leaves no gaps: a block is kept for every method a target rewrote.
     const ModuleID _moduleId;
     const mdMethodDef _methodDef;
-    const char* const _targetName;
-    const MethodName _methodName;
     DWORD _codegenFlags = 0;
     // Written under the lock, read without it by HasNonEmptyILBlock.
     std::atomic<ULONG> _ilSize{0};
     ULONG _ilMapCount = 0;
+    const char* const _targetName;
+    const MethodName _methodName;
     std::shared_ptr<COR_IL_MAP[]> _ilMap;
     std::shared_ptr<unsigned char[]> _ilBody;
-    bool _isRejitPending = false;
     const ILFetcher _getILFunctionBody;
+    bool _isRejitPending = false;
 };
 
 } // namespace profilermultiplexer

@@ -5,6 +5,7 @@
 #include "platform/CorProfilerInfo.h"
 #include "platform/CorProfilerTypes.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,13 +25,16 @@ public:
     // metadata helper's. Either is borrowed and must outlive the block.
     class MethodName {
     public:
-        MethodName(const std::string& name) noexcept : _name(&name) {}
-        MethodName(IMetadataHelper* names) noexcept : _names(names) {}
+        MethodName(const std::string& name) noexcept : _source(reinterpret_cast<std::uintptr_t>(&name)) {}
+        MethodName(IMetadataHelper* names) noexcept
+            : _source(reinterpret_cast<std::uintptr_t>(names) | HelperBit) {}
         const std::string& Get(ModuleID moduleId, mdMethodDef methodDef) const noexcept;
 
     private:
-        const std::string* _name = nullptr;
-        IMetadataHelper* _names = nullptr;
+        static constexpr std::uintptr_t HelperBit = 1;
+        // The fixed name's address, or the helper's with HelperBit set (both are aligned): one word in
+        // every block.
+        std::uintptr_t _source;
     };
 
     using ICorProfilerFunctionControl::SetILFunctionBody;
