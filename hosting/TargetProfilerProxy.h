@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -145,9 +146,9 @@ private:
     mutable BlockLookup _lastBlockLookup;
     FastMutex _handedOutILLock;
     // Each buffer once, with its module, in the order handed out, and an open-addressing set of their
-    // addresses (a power of two slots, at most half of them used, null for free) that finds a buffer kept
-    // already.
-    std::vector<std::pair<ModuleID, std::shared_ptr<unsigned char[]>>> _handedOutIL;
+    // addresses (a power of two slots, at most three quarters of them used, null for free) that finds a
+    // buffer kept already.
+    std::deque<std::pair<ModuleID, std::shared_ptr<unsigned char[]>>> _handedOutIL;
     std::vector<const unsigned char*> _handedOutILSlots;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;

@@ -69,7 +69,7 @@ void TargetProfilerProxy::KeepHandedOutIL(ModuleID moduleId, const std::shared_p
         return;
     }
     _handedOutIL.emplace_back(moduleId, body);
-    if (2 * _handedOutIL.size() > _handedOutILSlots.size()) {
+    if (4 * _handedOutIL.size() > 3 * _handedOutILSlots.size()) {
         // Twice the slots, refilled; should that fail, the buffer stays kept, only found no more.
         RefillHandedOutILSlots(
             std::vector<const unsigned char*>(std::max(FirstHandedOutILSlots, 2 * _handedOutILSlots.size())));
@@ -103,7 +103,7 @@ void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
         return;
     }
     std::size_t slotCount = FirstHandedOutILSlots;
-    while (slotCount < 2 * remaining) {
+    while (3 * slotCount < 4 * remaining) {
         slotCount *= 2;
     }
     // The only allocation, before anything changes: the set never names a buffer let go.
