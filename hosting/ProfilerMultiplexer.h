@@ -124,10 +124,8 @@ private:
     std::atomic<int32_t> _refCount{0};
     std::atomic<bool> _isInitialized{false};
     bool _isCoreClr;
-    FastRecursiveMutex _functionIdMapLock;
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
     ULONG _totalAllocatedBytes = 0;
-    MethodMap<FunctionID> _functionIdMap;
     mutable FastRecursiveMutex _allocationLock;
     // The size of each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
     MethodMap<ULONG> _allocations;
@@ -140,8 +138,18 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
-    FastMutex _ilCacheLock;
-    MethodMap<std::pair<std::shared_ptr<BYTE[]>, ULONG>> _ilCache;
+    // What is kept of each method: its function id once the runtime compiled it, and its IL cache entry
+    // (the IL last given to the runtime, or read from it). One entry and one lock for both, since a
+    // compilation reads and writes both.
+    struct MethodState {
+        std::shared_ptr<BYTE[]> il;
+        FunctionID functionId = 0;
+        ULONG ilSize = 0;
+        bool hasIL = false;
+        bool hasFunctionId = false;
+    };
+    FastMutex _methodsLock;
+    MethodMap<MethodState> _methods;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     // Both lists are reserved in full before the first target is initialised: they never reallocate under
     // a target's own thread. Such threads see the targets initialised so far through

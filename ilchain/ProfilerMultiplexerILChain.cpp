@@ -134,13 +134,14 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
                   found);
         } else {
             // The entries the compilation reads, loaded together rather than one miss after another.
-            _functionIdMap.Prefetch(moduleId, methodDef);
-            _ilCache.Prefetch(moduleId, methodDef);
+            _methods.Prefetch(moduleId, methodDef);
             for (const auto& proxy : _targetProfilerProxies) {
                 proxy->PrefetchBlock(moduleId, methodDef);
             }
-            std::lock_guard<FastRecursiveMutex> lock(_functionIdMapLock);
-            _functionIdMap.FindOrAdd(moduleId, methodDef) = functionId;
+            std::lock_guard<FastMutex> lock(_methodsLock);
+            MethodState& method = _methods.FindOrAdd(moduleId, methodDef);
+            method.functionId = functionId;
+            method.hasFunctionId = true;
         }
         auto methodName = [&]() -> const std::string& {
             return SUCCEEDED(found) ? _metadataHelper->GetMethodName(moduleId, methodDef)
@@ -298,11 +299,12 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
             }
             return S_OK;
         }
-        std::lock_guard<FastMutex> lock(_ilCacheLock);
+        std::lock_guard<FastMutex> lock(_methodsLock);
         // Looked up without making an entry: a method whose IL cannot be read leaves none behind.
-        if (const auto* found = _ilCache.Find(moduleId, methodDef)) {
-            if (found->first && found->second != 0) {
-                std::tie(*body, *size) = *found;
+        if (const MethodState* found = _methods.Find(moduleId, methodDef)) {
+            if (found->hasIL && found->il && found->ilSize != 0) {
+                *body = found->il;
+                *size = found->ilSize;
                 if (IsLogLevelEnabled(spdlog::level::trace)) {
                     Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: {:d} from "
                           "original after Jit cached IL for {}",
@@ -318,8 +320,11 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
                   _metadataHelper->GetMethodName(moduleId, methodDef));
             return hr;
         }
-        const auto& cached = _ilCache.FindOrAdd(moduleId, methodDef) = std::move(copy);
-        std::tie(*body, *size) = cached;
+        MethodState& cached = _methods.FindOrAdd(moduleId, methodDef);
+        std::tie(cached.il, cached.ilSize) = std::move(copy);
+        cached.hasIL = true;
+        *body = cached.il;
+        *size = cached.ilSize;
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::GetILFunctionBodyForProxy, Get IL from the real _pCorProfilerInfo, "
                   "and update "
@@ -334,8 +339,9 @@ void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunc
                                                      ModuleID moduleId, mdMethodDef methodDef) {
     NoThrowEntry([&] {
         {
-            std::lock_guard<FastRecursiveMutex> lock(_functionIdMapLock);
-            if (_functionIdMap.Find(moduleId, methodDef) != nullptr) {
+            std::lock_guard<FastMutex> lock(_methodsLock);
+            const MethodState* method = _methods.Find(moduleId, methodDef);
+            if (method != nullptr && method->hasFunctionId) {
                 if (IsLogLevelEnabled(spdlog::level::trace)) {
                     Trace("ProfilerMultiplexer::SetFunctionILIfNewFunction, Found an existing function: {}",
                           _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -399,8 +405,11 @@ HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionIL
         // The runtime keeps the body it was given, unchanged, as long as the module: the cache refers to it
         // instead of keeping a copy of its own.
         const std::shared_ptr<BYTE[]> applied(std::shared_ptr<BYTE[]>(), static_cast<BYTE*>(memory));
-        std::lock_guard<FastMutex> lock(_ilCacheLock);
-        _ilCache.FindOrAdd(moduleId, methodDef) = {applied, size};
+        std::lock_guard<FastMutex> lock(_methodsLock);
+        MethodState& method = _methods.FindOrAdd(moduleId, methodDef);
+        method.il = applied;
+        method.ilSize = size;
+        method.hasIL = true;
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("ProfilerMultiplexer::SetILFunctionBody: real SetILFunctionBody was called for {} header: "
                   "{:p}, "

@@ -33,12 +33,8 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
         }
     }
     {
-        std::lock_guard<FastRecursiveMutex> lock(_functionIdMapLock);
-        _functionIdMap.EraseModule(moduleId);
-    }
-    {
-        std::lock_guard<FastMutex> lock(_ilCacheLock);
-        _ilCache.EraseModule(moduleId);
+        std::lock_guard<FastMutex> lock(_methodsLock);
+        _methods.EraseModule(moduleId);
     }
     // After the blocks: a line of theirs would open the module's metadata again.
     if (_metadataHelper) {

@@ -102,8 +102,10 @@ HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef m
         }
         FunctionID functionId = 0;
         {
-            std::lock_guard<FastRecursiveMutex> idLock(_functionIdMapLock);
-            functionId = _functionIdMap.FindOrAdd(moduleId, methodId);
+            std::lock_guard<FastMutex> methodsLock(_methodsLock);
+            MethodState& method = _methods.FindOrAdd(moduleId, methodId);
+            method.hasFunctionId = true;
+            functionId = method.functionId;
         }
         return processor->GetReJITParameters(pFunctionControl, functionId);
     });
@@ -309,11 +311,16 @@ HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef meth
                 _metadataHelper->GetMethodName(moduleId, methodDef), status);
             return status;
         }
-        std::lock_guard<FastMutex> lock(_ilCacheLock);
-        if (!_ilCache.Erase(moduleId, methodDef)) {
+        std::lock_guard<FastMutex> lock(_methodsLock);
+        MethodState* method = _methods.Find(moduleId, methodDef);
+        if (method == nullptr || !method->hasIL) {
             Error("ProfilerMultiplexer::RevertFromRejit, Cant find module: {:x} method: {:x}", moduleId,
                   methodDef);
+            return status;
         }
+        method->il.reset();
+        method->ilSize = 0;
+        method->hasIL = false;
         return status;
     });
 }
