@@ -34,11 +34,7 @@ public:
         if (4 * (_size + 1) > 3 * _slots.size()) {
             Grow();
         }
-        std::size_t index = Home(moduleId, methodDef);
-        while (_slots[index].used) {
-            index = Next(index);
-        }
-        Slot& slot = _slots[index];
+        Slot& slot = _slots[FreeIndexFor(moduleId, methodDef)];
         slot.moduleId = moduleId;
         slot.methodDef = methodDef;
         slot.used = true;
@@ -90,8 +86,6 @@ public:
         }
     }
 
-    std::size_t Size() const noexcept { return _size; }
-
 private:
     struct Slot {
         ModuleID moduleId = 0;
@@ -120,6 +114,15 @@ private:
 
     std::size_t Home(ModuleID moduleId, mdMethodDef methodDef) const noexcept {
         return Home(moduleId, methodDef, _slots.size() - 1);
+    }
+
+    // The first free slot on the method's probe, where its entry goes.
+    std::size_t FreeIndexFor(ModuleID moduleId, mdMethodDef methodDef) const noexcept {
+        std::size_t index = Home(moduleId, methodDef);
+        while (_slots[index].used) {
+            index = Next(index);
+        }
+        return index;
     }
 
     static std::size_t Home(ModuleID moduleId, mdMethodDef methodDef, std::size_t mask) noexcept {
@@ -155,11 +158,7 @@ private:
         _publishedMask.store(_slots.size() - 1, std::memory_order_relaxed);
         for (Slot& slot : old) {
             if (slot.used) {
-                std::size_t index = Home(slot.moduleId, slot.methodDef);
-                while (_slots[index].used) {
-                    index = Next(index);
-                }
-                _slots[index] = std::move(slot);
+                _slots[FreeIndexFor(slot.moduleId, slot.methodDef)] = std::move(slot);
             }
         }
     }

@@ -158,9 +158,7 @@ bool RejitProcessor::StartCallOrderReverting(ITargetProfilerProxy& proxy, HRESUL
 HRESULT RejitProcessor::ApplyToRuntime(ICorProfilerFunctionControl* pFunctionControl, DWORD flags) {
     std::shared_ptr<IFunctionILBlock> block;
     for (auto proxy = _targetProfilers.rbegin(); proxy != _targetProfilers.rend() && !block; ++proxy) {
-        if ((*proxy)->HasNonEmptyILBlock(_moduleId, _methodDef)) {
-            block = (*proxy)->GetFunctionILBlock(_moduleId, _methodDef);
-        }
+        block = (*proxy)->GetNonEmptyILBlock(_moduleId, _methodDef);
     }
     if (!block) {
         if (IsDebugEnabled()) {

@@ -18,6 +18,11 @@ namespace {
 // Slots of the set of handed-out IL addresses when it is first made.
 constexpr std::size_t FirstHandedOutILSlots = 64;
 
+// The set of handed-out IL addresses is at most three quarters full.
+bool HandedOutILSlotsTooFew(std::size_t kept, std::size_t slots) {
+    return 4 * kept > 3 * slots;
+}
+
 } // namespace
 
 HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef methodId,
@@ -69,7 +74,7 @@ void TargetProfilerProxy::KeepHandedOutIL(ModuleID moduleId, const std::shared_p
         return;
     }
     _handedOutIL.emplace_back(moduleId, body);
-    if (4 * _handedOutIL.size() > 3 * _handedOutILSlots.size()) {
+    if (HandedOutILSlotsTooFew(_handedOutIL.size(), _handedOutILSlots.size())) {
         // Twice the slots, refilled; should that fail, the buffer stays kept, only found no more.
         RefillHandedOutILSlots(
             std::vector<const unsigned char*>(std::max(FirstHandedOutILSlots, 2 * _handedOutILSlots.size())));
@@ -103,7 +108,7 @@ void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
         return;
     }
     std::size_t slotCount = FirstHandedOutILSlots;
-    while (3 * slotCount < 4 * remaining) {
+    while (HandedOutILSlotsTooFew(remaining, slotCount)) {
         slotCount *= 2;
     }
     // The only allocation, before anything changes: the set never names a buffer let go.
