@@ -3,6 +3,8 @@
 // contended lock sleeps on a futex until the holder lets go.
 #pragma once
 
+#include "hosting/TsanMutex.h"
+
 #include <atomic>
 
 #include <linux/futex.h>
@@ -18,17 +20,21 @@ public:
     FastMutex& operator=(const FastMutex&) = delete;
 
     void lock() noexcept {
+        tsanmutex::PreLock(this, 0);
         int state = Unlocked;
         if (!_state.compare_exchange_strong(state, Locked, std::memory_order_acquire,
                                             std::memory_order_relaxed)) {
             LockContended(state);
         }
+        tsanmutex::PostLock(this, 0);
     }
 
     void unlock() noexcept {
+        tsanmutex::PreUnlock(this);
         if (_state.exchange(Unlocked, std::memory_order_release) == Contended) {
             Futex(FUTEX_WAKE_PRIVATE, 1);
         }
+        tsanmutex::PostUnlock(this);
     }
 
 private:

@@ -16,6 +16,22 @@ public:
     FastRecursiveMutex& operator=(const FastRecursiveMutex&) = delete;
 
     void lock() noexcept {
+        tsanmutex::PreLock(this, tsanmutex::Reentrant);
+        LockOnce();
+        tsanmutex::PostLock(this, tsanmutex::Reentrant);
+    }
+
+    void unlock() noexcept {
+        tsanmutex::PreUnlock(this);
+        if (--_count == 0) {
+            _owner.store(pthread_t{}, std::memory_order_relaxed);
+            _mutex.unlock();
+        }
+        tsanmutex::PostUnlock(this);
+    }
+
+private:
+    void LockOnce() noexcept {
         const pthread_t self = pthread_self();
         // Only the holder can find itself here: every thread clears it before it lets go.
         if (_owner.load(std::memory_order_relaxed) == self) {
@@ -27,14 +43,6 @@ public:
         _count = 1;
     }
 
-    void unlock() noexcept {
-        if (--_count == 0) {
-            _owner.store(pthread_t{}, std::memory_order_relaxed);
-            _mutex.unlock();
-        }
-    }
-
-private:
     FastMutex _mutex;
     std::atomic<pthread_t> _owner{};
     // Written by the holder only.
