@@ -24,6 +24,7 @@
 #include <queue>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -116,6 +117,11 @@ private:
     InitializedProxyInterfaces() const noexcept;
     // Drops what is kept for the module's methods once it has unloaded: its id may then be reused.
     void DropModule(ModuleID moduleId);
+    // Drops again what calls in flight across the unload of an earlier module with this id kept for it.
+    void DropModuleIfUnloaded(ModuleID moduleId);
+    // Forgets the function ids that the module's unload frees under other modules' methods: instantiations
+    // over its types. Asks the runtime while the ids are still valid.
+    void ForgetInstantiationsOver(ModuleID moduleId);
     // The function's module and token from the runtime; E_FAIL without the runtime's info object.
     HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
                                       mdMethodDef& methodDef) const;
@@ -138,6 +144,8 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
+    // Modules that unloaded and whose ids no module has taken since; under _rejitLock.
+    std::unordered_set<ModuleID> _unloadedModules;
     // What is kept of each method: its function id once the runtime compiled it, and its IL cache entry
     // (the IL last given to the runtime, or read from it). One entry and one lock for both, since a
     // compilation reads and writes both.
@@ -147,6 +155,8 @@ private:
         ULONG ilSize = 0;
         bool hasIL = false;
         bool hasFunctionId = false;
+        // The function id names no type of another module: only its own module's unload frees it.
+        bool functionIdOfItsModuleOnly = false;
     };
     FastMutex _methodsLock;
     MethodMap<MethodState> _methods;

@@ -76,8 +76,7 @@ IFunctionILBlock::CreateFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef
                                              std::move(getILFunctionBody));
 }
 
-const std::string& IFunctionILBlock::MethodName::Get(ModuleID moduleId,
-                                                     mdMethodDef methodDef) const noexcept {
+std::string IFunctionILBlock::MethodName::Get(ModuleID moduleId, mdMethodDef methodDef) const {
     static const std::string unnamed = "(unknown method)";
     if ((_source & HelperBit) == 0) {
         return *reinterpret_cast<const std::string*>(_source);

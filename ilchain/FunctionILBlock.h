@@ -55,7 +55,7 @@ private:
     // The block's lock in the pool.
     FastMutex& Lock() const noexcept;
     // The method's display name, for log lines.
-    const std::string& Name() const noexcept { return _methodName.Get(_moduleId, _methodDef); }
+    std::string Name() const { return _methodName.Get(_moduleId, _methodDef); }
 
     // In an order that leaves no gaps: a block is kept for every method a target rewrote.
     const ModuleID _moduleId;

@@ -28,7 +28,7 @@ public:
         MethodName(const std::string& name) noexcept : _source(reinterpret_cast<std::uintptr_t>(&name)) {}
         MethodName(IMetadataHelper* names) noexcept
             : _source(reinterpret_cast<std::uintptr_t>(names) | HelperBit) {}
-        const std::string& Get(ModuleID moduleId, mdMethodDef methodDef) const noexcept;
+        std::string Get(ModuleID moduleId, mdMethodDef methodDef) const;
 
     private:
         static constexpr std::uintptr_t HelperBit = 1;

@@ -11,9 +11,9 @@ class IMetadataHelper {
 public:
     virtual ~IMetadataHelper() = default;
 
-    // "[module] Type::Method", or "(moduleId: 0x..,methodId: 0x..)" when the metadata cannot tell.
-    // The reference stays valid as long as the helper lives and the module is not dropped.
-    virtual const std::string& GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept = 0;
+    // "[module] Type::Method", or "(moduleId: 0x..,methodId: 0x..)" when the metadata cannot tell. A
+    // copy: the module may unload on another thread while the caller still uses it.
+    virtual std::string GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept = 0;
 
     // Forgets the module's names and releases its metadata: the module has unloaded.
     virtual void DropModule(ModuleID moduleId) noexcept = 0;

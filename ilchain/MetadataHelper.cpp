@@ -13,18 +13,18 @@ MetadataHelper::MetadataHelper(ICorProfilerInfo10* pCorProfilerInfo) {
 
 MetadataHelper::~MetadataHelper() = default;
 
-const std::string& MetadataHelper::GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept {
-    // Only when memory runs out: never empty, never thrown.
-    static const std::string unknownName = "(unknown method)";
+std::string MetadataHelper::GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept {
     try {
         std::lock_guard<std::mutex> lock(_modulesLock);
         std::shared_ptr<ModuleInfo>& module = _modules[moduleId];
         if (!module) {
             module = std::make_shared<ModuleInfo>(_pCorProfilerInfo.Get(), moduleId);
         }
+        // Copied under the lock: a drop of the module on another thread waits for it.
         return module->GetMethodName(methodDef);
     } catch (...) {
-        return unknownName;
+        // Only when memory runs out: short enough to need none, never empty.
+        return "(unknown)";
     }
 }
 

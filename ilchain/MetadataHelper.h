@@ -22,7 +22,7 @@ public:
     MetadataHelper& operator=(const MetadataHelper&) = delete;
     ~MetadataHelper() override;
 
-    const std::string& GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept override;
+    std::string GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept override;
     void DropModule(ModuleID moduleId) noexcept override;
 
 private:

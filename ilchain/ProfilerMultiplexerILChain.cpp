@@ -140,10 +140,13 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
             }
             std::lock_guard<FastMutex> lock(_methodsLock);
             MethodState& method = _methods.FindOrAdd(moduleId, methodDef);
-            method.functionId = functionId;
+            if (method.functionId != functionId) {
+                method.functionId = functionId;
+                method.functionIdOfItsModuleOnly = false;
+            }
             method.hasFunctionId = true;
         }
-        auto methodName = [&]() -> const std::string& {
+        auto methodName = [&]() -> std::string {
             return SUCCEEDED(found) ? _metadataHelper->GetMethodName(moduleId, methodDef)
                                     : UnknownMethodName();
         };

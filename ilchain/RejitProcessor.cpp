@@ -51,7 +51,7 @@ void RejitProcessor::Reset(ITargetProfilerProxy* requester) {
     _state = State::Requested;
 }
 
-const std::string& RejitProcessor::MethodName() const noexcept {
+std::string RejitProcessor::MethodName() const {
     return _metadataHelper ? _metadataHelper->GetMethodName(_moduleId, _methodDef) : UnnamedMethod();
 }
 

@@ -71,7 +71,7 @@ private:
     bool SkipsNotification(const Notification& notification, ITargetProfilerProxy& proxy,
                            FunctionID functionId) const;
     std::string BuildFunctionILBlocksDump(const char* title) const;
-    const std::string& MethodName() const noexcept;
+    std::string MethodName() const;
 
     IProfilerMultiplexer* _pProfilerMultiplexer;
     ITargetProfilerProxy* _pRequester;

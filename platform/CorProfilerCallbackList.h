@@ -19,9 +19,9 @@
     X(FANOUT, AssemblyLoadFinished, (AssemblyID assemblyId, HRESULT hrStatus), (assemblyId, hrStatus)) \
     X(FANOUT, AssemblyUnloadStarted, (AssemblyID assemblyId), (assemblyId)) \
     X(FANOUT, AssemblyUnloadFinished, (AssemblyID assemblyId, HRESULT hrStatus), (assemblyId, hrStatus)) \
-    X(FANOUT, ModuleLoadStarted, (ModuleID moduleId), (moduleId)) \
+    X(CUSTOM, ModuleLoadStarted, (ModuleID moduleId), (moduleId)) \
     X(FANOUT, ModuleLoadFinished, (ModuleID moduleId, HRESULT hrStatus), (moduleId, hrStatus)) \
-    X(FANOUT, ModuleUnloadStarted, (ModuleID moduleId), (moduleId)) \
+    X(CUSTOM, ModuleUnloadStarted, (ModuleID moduleId), (moduleId)) \
     X(CUSTOM, ModuleUnloadFinished, (ModuleID moduleId, HRESULT hrStatus), (moduleId, hrStatus)) \
     X(FANOUT, ModuleAttachedToAssembly, (ModuleID moduleId, AssemblyID AssemblyId), (moduleId, AssemblyId)) \
     X(FANOUT, ClassLoadStarted, (ClassID classId), (classId)) \

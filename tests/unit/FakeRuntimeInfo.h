@@ -1,9 +1,11 @@
 // The runtime's info object as the multiplexer's tests need it: records the event masks set on it,
-// answers GetFunctionInfo from a table and GetModuleMetaData with a given metadata reader.
+// answers GetFunctionInfo, GetFunctionInfo2 and GetClassIDInfo2 from tables and GetModuleMetaData with a
+// given metadata reader.
 #pragma once
 
 #include "NullCorProfilerInfo.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -37,9 +39,35 @@ public:
         if (pClassId != nullptr) {
             *pClassId = 0;
         }
-        *pModuleId = found->second.first;
-        *pToken = found->second.second;
+        *pModuleId = found->second.moduleId;
+        *pToken = found->second.token;
         return S_OK;
+    }
+
+    HRESULT GetFunctionInfo2(FunctionID funcId, COR_PRF_FRAME_INFO, ClassID* pClassId, ModuleID* pModuleId,
+                             mdToken* pToken, ULONG32 cTypeArgs, ULONG32* pcTypeArgs,
+                             ClassID* typeArgs) override {
+        std::lock_guard<std::mutex> lock(_lock);
+        const auto found = _functions.find(funcId);
+        if (found == _functions.end()) {
+            return E_INVALIDARG;
+        }
+        *pClassId = found->second.classId;
+        *pModuleId = found->second.moduleId;
+        *pToken = found->second.token;
+        return CopyTypeArgs(found->second.typeArgs, cTypeArgs, pcTypeArgs, typeArgs);
+    }
+
+    HRESULT GetClassIDInfo2(ClassID classId, ModuleID* pModuleId, mdTypeDef* pTypeDefToken, ClassID*,
+                            ULONG32 cNumTypeArgs, ULONG32* pcNumTypeArgs, ClassID* typeArgs) override {
+        std::lock_guard<std::mutex> lock(_lock);
+        const auto found = _classes.find(classId);
+        if (found == _classes.end()) {
+            return E_INVALIDARG;
+        }
+        *pModuleId = found->second.first;
+        *pTypeDefToken = 0x02000001;
+        return CopyTypeArgs(found->second.second, cNumTypeArgs, pcNumTypeArgs, typeArgs);
     }
 
     // Answers with the reader set for the module (none: E_FAIL), or with the result set by the test.
@@ -60,9 +88,15 @@ public:
         return result;
     }
 
-    void AddFunction(FunctionID functionId, ModuleID moduleId, mdToken token) {
+    // GetFunctionInfo gives no class; GetFunctionInfo2 the class and the method's type arguments.
+    void AddFunction(FunctionID functionId, ModuleID moduleId, mdToken token, ClassID classId = 0,
+                     std::vector<ClassID> typeArgs = {}) {
         std::lock_guard<std::mutex> lock(_lock);
-        _functions[functionId] = {moduleId, token};
+        _functions[functionId] = {moduleId, token, classId, std::move(typeArgs)};
+    }
+    void AddClass(ClassID classId, ModuleID moduleId, std::vector<ClassID> typeArgs = {}) {
+        std::lock_guard<std::mutex> lock(_lock);
+        _classes[classId] = {moduleId, std::move(typeArgs)};
     }
     void SetModuleMetaData(ModuleID moduleId, IUnknown* reader, HRESULT result = S_OK) {
         std::lock_guard<std::mutex> lock(_lock);
@@ -87,10 +121,25 @@ public:
     }
 
 private:
+    struct Function {
+        ModuleID moduleId;
+        mdToken token;
+        ClassID classId;
+        std::vector<ClassID> typeArgs;
+    };
+
+    static HRESULT CopyTypeArgs(const std::vector<ClassID>& from, ULONG32 capacity, ULONG32* count,
+                                ClassID* to) {
+        *count = static_cast<ULONG32>(from.size());
+        std::copy_n(from.begin(), std::min<std::size_t>(capacity, from.size()), to);
+        return S_OK;
+    }
+
     mutable std::mutex _lock;
     std::vector<DWORD> _eventMasks;
     std::vector<std::pair<DWORD, DWORD>> _eventMasks2;
-    std::map<FunctionID, std::pair<ModuleID, mdToken>> _functions;
+    std::map<FunctionID, Function> _functions;
+    std::map<ClassID, std::pair<ModuleID, std::vector<ClassID>>> _classes;
     std::map<ModuleID, std::pair<IUnknown*, HRESULT>> _metaData;
     int _metaDataRequests = 0;
     std::tuple<ModuleID, DWORD, const IID*> _lastMetaDataRequest{};

@@ -242,9 +242,10 @@ void PrintTo(const FanOutEntry& row, std::ostream* os) {
     FanOutEntry{#name, [](ProfilerMultiplexer* multiplexer, uint64_t seed) {                                 \
                     return CallWithDistinctArgs(multiplexer, &ICorProfilerCallback9::name, seed);            \
                 }},
-// ModuleUnloadFinished is written by hand, as it also drops what is kept for the module.
-const FanOutEntry FanOutEntries[] = {PM_ALL_CORPROFILERCALLBACK_METHODS(PM_FANOUT_ENTRY)
-                                         PM_FANOUT_ENTRY_FANOUT(ModuleUnloadFinished)};
+// The module callbacks are written by hand, as they also drop what is kept for a module.
+const FanOutEntry FanOutEntries[] = {
+    PM_ALL_CORPROFILERCALLBACK_METHODS(PM_FANOUT_ENTRY) PM_FANOUT_ENTRY_FANOUT(ModuleLoadStarted)
+        PM_FANOUT_ENTRY_FANOUT(ModuleUnloadStarted) PM_FANOUT_ENTRY_FANOUT(ModuleUnloadFinished)};
 #undef PM_FANOUT_ENTRY_FANOUT
 #undef PM_FANOUT_ENTRY_CUSTOM
 #undef PM_FANOUT_ENTRY

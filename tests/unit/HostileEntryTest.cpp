@@ -71,9 +71,10 @@ void PrintTo(const Entry& entry, std::ostream* os) {
     Entry{#name, [](ProfilerMultiplexer& multiplexer) {                                                      \
               return CallWithDistinctArgs(&multiplexer, &ICorProfilerCallback9::name, 5).first;              \
           }},
-// ModuleUnloadFinished is written by hand but calls the targets as a fan-out does.
-const std::vector<Entry> FanOutEntries = {PM_ALL_CORPROFILERCALLBACK_METHODS(PM_HOSTILE_ENTRY)
-                                              PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadFinished)};
+// The module callbacks are written by hand but call the targets as a fan-out does.
+const std::vector<Entry> FanOutEntries = {
+    PM_ALL_CORPROFILERCALLBACK_METHODS(PM_HOSTILE_ENTRY) PM_HOSTILE_ENTRY_FANOUT(ModuleLoadStarted)
+        PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadStarted) PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadFinished)};
 #undef PM_HOSTILE_ENTRY_FANOUT
 #undef PM_HOSTILE_ENTRY_CUSTOM
 #undef PM_HOSTILE_ENTRY

@@ -439,6 +439,22 @@ TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
     EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 1);
 }
 
+// Targets' threads whose calls began before the unload and end after it: what they leave behind goes
+// before the next module with the id compiles anything.
+TEST_F(ILChainTest, CallsInFlightAcrossAnUnloadLeaveNothingForTheNextModuleWithItsId) {
+    EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
+    EXPECT_EQ(second.ReadIL(Module, Method).hr, S_OK);
+    EXPECT_EQ(first.WriteIL(Module, Method, FirstIL), S_OK);
+
+    const std::vector<BYTE> newIL = {0x0A, 0x16, 0x2A};
+    harness.runtime.SetMethodIL(Module, Method, newIL);
+    EXPECT_EQ(harness.Multiplexer().ModuleLoadStarted(Module), S_OK);
+    std::vector<BYTE> firstSaw;
+    RecordFirstTargetsRead(firstSaw);
+    EXPECT_EQ(JitStarted(), S_OK);
+    EXPECT_EQ(firstSaw, newIL);
+}
+
 TEST_F(ILChainTest, RuntimeWithoutTheMethodsILFailsTheRead) {
     harness.runtime.getILResult = E_FAIL;
     ILTarget::ILRead read{S_OK, nullptr, 0};

@@ -56,7 +56,7 @@ protected:
         RejitHarness::Proxy(target).RequestRejit(Module, Method, true);
     }
 
-    const std::string& MethodName() {
+    std::string MethodName() {
         return harness.Multiplexer().GetMetadataHelper()->GetMethodName(Module, Method);
     }
 

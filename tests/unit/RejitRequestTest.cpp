@@ -49,7 +49,7 @@ protected:
         const auto block = Block(target);
         return block && block->IsRejitPending();
     }
-    const std::string& MethodName(mdMethodDef method = Method) {
+    std::string MethodName(mdMethodDef method = Method) {
         return Multiplexer().GetMetadataHelper()->GetMethodName(Module, method);
     }
 
@@ -366,21 +366,35 @@ TEST_F(RejitRequestTest, GetReJITParametersWithoutAProcessorAnswersSOk) {
                              MethodName()));
 }
 
+// An instantiation over an unloaded plugin's type (Third<PluginStruct>) is freed with the plugin, though
+// it is kept under Third: its id is no longer handed out.
 TEST_F(RejitRequestTest, ProcessorGetsTheRecordedFunctionIdOrZero) {
+    constexpr ModuleID Plugin = 0x2000;
+    constexpr ClassID LibType = 0xC1;
+    constexpr ClassID PluginStruct = 0xC2;
+    constexpr FunctionID Instantiation = 0xF01;
     RejitTarget& a = harness.AddTarget("A", true);
     harness.BuildAndInitialize();
-    harness.runtime.AddFunction(Function, Module, Other);
+    harness.runtime.AddClass(LibType, Module);
+    harness.runtime.AddClass(PluginStruct, Plugin);
+    harness.runtime.AddFunction(Function, Module, Other, LibType);
+    harness.runtime.AddFunction(Instantiation, Module, Third, LibType, {PluginStruct});
     Multiplexer().JITCompilationStarted(Function, TRUE);
+    Multiplexer().JITCompilationStarted(Instantiation, TRUE);
+    Multiplexer().ModuleUnloadStarted(Plugin);
 
-    a.RequestReJIT({Module, Module}, {Method, Other});
-    Multiplexer().GetReJITParameters(Module, Method, &control);
-    Multiplexer().GetReJITParameters(Module, Other, &control);
+    a.RequestReJIT({Module, Module, Module}, {Method, Other, Third});
+    for (const mdMethodDef method : {Method, Other, Third}) {
+        Multiplexer().GetReJITParameters(Module, method, &control);
+    }
 
     const auto calls = a.Calls();
     ASSERT_EQ(a.CallNames(), (std::vector<std::string>{"ReJITCompilationStarted", "GetReJITParameters",
+                                                       "ReJITCompilationStarted", "GetReJITParameters",
                                                        "ReJITCompilationStarted", "GetReJITParameters"}));
     EXPECT_EQ(calls[0].args, ArgsBits(FunctionID{0}, ReJITID{1}, BOOL{FALSE}));
     EXPECT_EQ(calls[2].args, ArgsBits(Function, ReJITID{1}, BOOL{FALSE}));
+    EXPECT_EQ(calls[4].args, ArgsBits(FunctionID{0}, ReJITID{1}, BOOL{FALSE}));
 }
 
 TEST_F(RejitRequestTest, NotificationsNeedTheFunctionAndItsProcessor) {
