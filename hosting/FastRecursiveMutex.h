@@ -25,7 +25,7 @@ public:
         tsanmutex::PreUnlock(this);
         if (--_count == 0) {
             _owner.store(pthread_t{}, std::memory_order_relaxed);
-            _mutex.unlock();
+            _mutex.Release();
         }
         tsanmutex::PostUnlock(this);
     }
@@ -38,7 +38,7 @@ private:
             ++_count;
             return;
         }
-        _mutex.lock();
+        _mutex.Acquire();
         _owner.store(self, std::memory_order_relaxed);
         _count = 1;
     }
