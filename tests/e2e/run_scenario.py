@@ -957,12 +957,45 @@ def rejit_replay_revert(driver):
     run_rejit(driver, [first, second], [1, 2])
 
 
+# A target built on the shared C++ runtime throws std::runtime_error, each in a fresh process so that its throw
+# comes before any the multiplexer makes itself: caught and logged, the program runs unchanged.
+
+def throw_first(driver):
+    """The target throws from the first callback the process raises."""
+    thrower = Target("e2e_1", 1, 1, MODULE_LOADS, throw_in="ModuleLoadStarted")
+    other = Target("e2e_2", 2, 2, MODULE_LOADS)
+    run = driver.run([thrower, other])
+    for target in (thrower, other):
+        check_lifecycle(target)
+        check_received(target, "ModuleLoadStarted", "ModuleLoadFinished")
+    run.require_log("Unhandled exception when calling ModuleLoadStarted on e2e_1")
+
+
+def throw_jit(driver):
+    """The first target throws from JITCompilationStarted while the second rewrites: the rewrite stands."""
+    thrower = Target("e2e_1", 1, 1, JIT_COMPILATION, throw_in="JITCompilationStarted")
+    rewriter = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="add 10", il_expect=1)
+    run = run_program(driver, [thrower, rewriter], {}, "ilchain", ["value = 11", "value after warm-up = 11"])
+    run.require_log("Unhandled exception when calling JITCompilationStarted on e2e_1")
+
+
+def throw_rejit(driver):
+    """The second target throws from GetReJITParameters: its ReJIT changes nothing, the first one's
+    ReJIT afterwards works."""
+    first = rejit_target("e2e_1", 1, "add 10", {2: "rejit"})
+    thrower = rejit_target("e2e_2", 2, "mul 2", {1: "rejit"}, throw_in="GetReJITParameters")
+    run = run_rejit(driver, [first, thrower], [1, 11])
+    run.require_log(f"RejitProcessor::GetReJITParameters Unhandled exception when handling "
+                    f"{display_name(REJIT_VALUE)}")
+
+
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
                                      no_target, broken_targets, failed_initialize, decline_all, decline_one,
                                      init_thread, newer_info, log_folder, log_home, log_temp, exit_code, il_chain,
                                      il_first_only, il_guard, il_many, plugin_unload,
                                      rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
-                                     rejit_replay_rejit, rejit_replay_revert)}
+                                     rejit_replay_rejit, rejit_replay_revert, throw_first, throw_jit,
+                                     throw_rejit)}
 
 
 def main():

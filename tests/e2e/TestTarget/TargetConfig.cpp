@@ -84,6 +84,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
                 equals == std::string::npos ? "" : step.substr(equals + 1);
         }
     }
+    if (auto value = Variable(number, "THROW_IN")) {
+        config.throwIn = *value;
+    }
     if (auto value = Variable(number, "REJIT_IN_CALLBACK")) {
         config.rejitInCallback = *value;
     }

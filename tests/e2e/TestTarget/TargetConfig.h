@@ -32,6 +32,7 @@ struct TargetConfig {
     // "rejit" or "revert" of the ReJIT method from its own thread, or "drop"s it: from then on its
     // GetReJITParameters leaves the method's IL alone.
     std::map<std::string, std::string> rejitSteps;
+    std::string throwIn; // _THROW_IN: the callback that throws a std::runtime_error, each time
     std::string
         rejitInCallback; // _REJIT_IN_CALLBACK: "rejit" or "revert" from inside the first GetReJITParameters
 

@@ -50,7 +50,7 @@ std::string Narrow(const WCHAR* text) {
 } // namespace
 
 TestTarget::TestTarget(TargetConfig config)
-    : RecordingCallback(config.out), _config(std::move(config)),
+    : RecordingCallback(config.out, config.throwIn), _config(std::move(config)),
       _rewrite(IlRewrite::Parse(_config.ilRewrite)) {}
 
 TestTarget::~TestTarget() {
@@ -111,11 +111,13 @@ HRESULT TestTarget::Shutdown() {
 
 HRESULT TestTarget::AssemblyLoadFinished(AssemblyID assemblyId, HRESULT) {
     Received("AssemblyLoadFinished", AssemblyName(assemblyId));
+    ThrowIfAsked("AssemblyLoadFinished");
     return S_OK;
 }
 
 HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
     Received("ModuleLoadFinished", ModuleName(moduleId));
+    ThrowIfAsked("ModuleLoadFinished");
     if (_config.newMaskOnModuleLoad && !_maskChanged.exchange(true)) {
         const uint64_t mask = *_config.newMaskOnModuleLoad;
         SetMask(static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32));
@@ -125,6 +127,7 @@ HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
 
 HRESULT TestTarget::ModuleUnloadStarted(ModuleID moduleId) {
     Received("ModuleUnloadStarted", ModuleName(moduleId));
+    ThrowIfAsked("ModuleUnloadStarted");
     // The runtime may give a later module's methods the same ids.
     std::lock_guard<std::mutex> lock(_ilLock);
     for (auto entry = _rewritten.begin(); entry != _rewritten.end();) {
@@ -139,6 +142,7 @@ HRESULT TestTarget::ModuleUnloadStarted(ModuleID moduleId) {
 HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
     const Method method = Describe(functionId);
     Received("JITCompilationStarted", method.name);
+    ThrowIfAsked("JITCompilationStarted");
     {
         std::lock_guard<std::mutex> lock(_ilLock);
         if (method.name == _config.rejitMethod) {
@@ -158,6 +162,7 @@ HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
 
 HRESULT TestTarget::JITCompilationFinished(FunctionID functionId, HRESULT, BOOL) {
     Received("JITCompilationFinished", Hex(functionId));
+    ThrowIfAsked("JITCompilationFinished");
     return S_OK;
 }
 
@@ -165,6 +170,7 @@ HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
                                        ICorProfilerFunctionControl* pFunctionControl) {
     const Method method = Describe(moduleId, methodId);
     Received("GetReJITParameters", method.name);
+    ThrowIfAsked("GetReJITParameters");
     if (method.name == _config.rejitMethod && !_dropped) {
         std::string read;
         const std::vector<BYTE> il = RewriteCurrentIL(method, read);
@@ -186,17 +192,20 @@ HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
 
 HRESULT TestTarget::ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL) {
     Received("ReJITCompilationStarted", Describe(functionId).name + " rejit=" + std::to_string(rejitId));
+    ThrowIfAsked("ReJITCompilationStarted");
     return S_OK;
 }
 
 HRESULT TestTarget::ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId, HRESULT hrStatus, BOOL) {
     Received("ReJITCompilationFinished",
              Describe(functionId).name + " rejit=" + std::to_string(rejitId) + " hr=" + HexResult(hrStatus));
+    ThrowIfAsked("ReJITCompilationFinished");
     return S_OK;
 }
 
 HRESULT TestTarget::ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID, HRESULT hrStatus) {
     Received("ReJITError", Describe(moduleId, methodId).name + " hr=" + HexResult(hrStatus));
+    ThrowIfAsked("ReJITError");
     return S_OK;
 }
 
