@@ -8,8 +8,10 @@
 #include <spdlog/spdlog.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
@@ -42,42 +44,72 @@ template <typename... Parts> void ReportToSystemLog(Parts const&... parts) noexc
     }
 }
 
-// A folder made here becomes writable by everyone, with the sticky bit so that no one removes or replaces
-// another user's files; an existing one keeps its permissions.
-void CreateSharedFolder(fs::path const& dir) {
-    if (fs::create_directory(dir)) {
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace, ignored);
-    }
+void ReportFolderError(char const* reason, fs::path const& dir) {
+    ReportToSystemLog("Error ", reason, " when creating logs folder ", dir.native());
 }
 
-// Whether a folder the library names itself is a real folder of this user's or root's; reports why not.
-bool IsTrustedFolder(fs::path const& dir) {
+// Why a folder the library names itself must not be used: not a folder of this user's or root's, or one
+// that others may change without the sticky bit; nullptr when it may.
+char const* UntrustedReason(int folder) {
     struct stat info {};
-    char const* reason = nullptr;
-    if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        reason = "folder is a symbolic link or not a folder";
-    } else if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-        reason = "folder is owned by another user";
+    if (::fstat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return "folder is a symbolic link or not a folder";
+    }
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+        return "folder is owned by another user";
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+        return "folder is writable by others without the sticky bit";
+    }
+    return nullptr;
+}
+
+// Opens name in parent (a path, or a name relative to parent's descriptor), making it first when missing.
+// A folder made here becomes writable by everyone, with the sticky bit so that no one removes or replaces
+// another user's files; an existing one keeps its permissions. follow: the user named it, links included.
+FileDescriptor OpenFolder(int parent, char const* name, fs::path const& dir, bool follow) {
+    bool const created = ::mkdirat(parent, name, 0777) == 0;
+    if (!created && errno != EEXIST) {
+        ReportFolderError(std::strerror(errno), dir);
+        return {};
+    }
+    int const noFollow = follow && !created ? 0 : O_NOFOLLOW;
+    FileDescriptor folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow));
+    char const* reason =
+        !folder.IsOpen() ? (errno == ENOTDIR || errno == ELOOP ? "folder is a symbolic link or not a folder"
+                                                               : std::strerror(errno))
+        : follow && !created ? nullptr
+                             : UntrustedReason(folder.Get());
+    if (reason == nullptr && created && ::fchmod(folder.Get(), 01777) != 0) {
+        reason = std::strerror(errno);
     }
     if (reason != nullptr) {
-        ReportToSystemLog("Error ", reason, " when creating logs folder ", dir.native());
+        ReportFolderError(reason, dir);
+        return {};
     }
-    return reason == nullptr;
+    return folder;
 }
 
 // Writes and removes a probe file of its own, so that no existing file is touched.
-bool CanWriteIn(fs::path const& dir) {
-    std::string probe = (dir / ".profiler_multiplexer_probeXXXXXX").native();
-    int const file = ::mkostemp(probe.data(), O_CLOEXEC);
-    if (file < 0) {
-        return false;
+bool CanWriteIn(int folder) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string const probe =
+            ".profiler_multiplexer_probe" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+        FileDescriptor const file(
+            ::openat(folder, probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file.IsOpen()) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+        static constexpr char Text[] = "test\n";
+        bool const written =
+            ::write(file.Get(), Text, sizeof(Text) - 1) == static_cast<ssize_t>(sizeof(Text) - 1);
+        ::unlinkat(folder, probe.c_str(), 0);
+        return written;
     }
-    static constexpr char Text[] = "test\n";
-    bool const written = ::write(file, Text, sizeof(Text) - 1) == static_cast<ssize_t>(sizeof(Text) - 1);
-    ::close(file);
-    ::unlink(probe.c_str());
-    return written;
+    return false;
 }
 
 void ErrorHandler(std::string const& message) {
@@ -159,15 +191,16 @@ std::shared_ptr<Logger> LoggerManager::CreateLogger(std::u16string const& name, 
                                                     bool appendProcessId) const {
     try {
         std::vector<spdlog::sink_ptr> sinks;
-        fs::path const dir = GetLogPath();
-        if (!dir.empty()) {
+        LogFolder folder = OpenLogFolder();
+        if (folder.descriptor.IsOpen()) {
             try {
                 std::string fileName = Util::ToString(name);
                 if (appendProcessId) {
                     fileName += std::to_string(::getpid());
                 }
                 fileName += ".log";
-                auto sink = std::make_shared<NoFollowRotatingFileSink>((dir / fileName).string(),
+                auto sink = std::make_shared<NoFollowRotatingFileSink>(std::move(folder.descriptor),
+                                                                       folder.path.string(), fileName,
                                                                        MaxLogFileSize, MaxLogFiles, true);
                 sink->set_level(_logLevel);
                 sink->set_pattern(pattern);
@@ -192,45 +225,64 @@ std::shared_ptr<Logger> LoggerManager::CreateLogger(std::u16string const& name, 
     }
 }
 
-fs::path LoggerManager::GetLogPath() {
+LoggerManager::LogFolder LoggerManager::OpenLogFolder() {
     std::u16string const folder = Util::GetEnvironmentValue(TarnixLogsFolder);
     if (!folder.empty()) {
-        fs::path const dir(Util::ToString(folder));
-        return CreateLogFolder(dir, u"") ? dir : fs::path();
+        fs::path dir(Util::ToString(folder));
+        FileDescriptor descriptor = OpenLogFolder(dir, u"");
+        return descriptor.IsOpen() ? LogFolder{std::move(descriptor), std::move(dir)} : LogFolder{};
     }
     std::u16string const home =
         Util::GetEnvironmentValue(s_isCoreClr ? CORECLR_PROFILER_HOME : COR_PROFILER_HOME);
     if (!home.empty()) {
         fs::path const base = fs::path(Util::ToString(home)) / "Tarnix";
-        if (CreateLogFolder(base, u"Logs")) {
-            return base / "Logs";
+        if (FileDescriptor descriptor = OpenLogFolder(base, u"Logs"); descriptor.IsOpen()) {
+            return {std::move(descriptor), base / "Logs"};
         }
     }
     fs::path const base = fs::temp_directory_path() / "Tarnix";
-    return CreateLogFolder(base, u"Logs") ? base / "Logs" : fs::path();
+    FileDescriptor descriptor = OpenLogFolder(base, u"Logs");
+    return descriptor.IsOpen() ? LogFolder{std::move(descriptor), base / "Logs"} : LogFolder{};
 }
 
-bool LoggerManager::CreateLogFolder(fs::path const& folder, std::u16string const& subFolder) {
+fs::path LoggerManager::GetLogPath() {
+    return OpenLogFolder().path;
+}
+
+FileDescriptor LoggerManager::OpenLogFolder(fs::path const& folder, std::u16string const& subFolder) {
     fs::path dir = folder;
     try {
-        CreateSharedFolder(dir);
-        if (!subFolder.empty()) {
-            if (!IsTrustedFolder(dir)) {
-                return false;
+        FileDescriptor opened;
+        if (subFolder.empty()) {
+            opened = OpenFolder(AT_FDCWD, dir.c_str(), dir, true);
+        } else {
+            // The parent is the user's own (a home or the temporary directory): links there are theirs.
+            FileDescriptor const parent(
+                ::open(folder.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!parent.IsOpen()) {
+                ReportFolderError(std::strerror(errno), dir);
+                return {};
+            }
+            FileDescriptor const tarnix = OpenFolder(parent.Get(), folder.filename().c_str(), dir, false);
+            if (!tarnix.IsOpen()) {
+                return {};
             }
             dir = folder / Util::ToString(subFolder);
-            CreateSharedFolder(dir);
-            if (!IsTrustedFolder(dir)) {
-                return false;
-            }
+            opened = OpenFolder(tarnix.Get(), dir.filename().c_str(), dir, false);
         }
-        return CanWriteIn(dir);
+        if (opened.IsOpen() && CanWriteIn(opened.Get())) {
+            return opened;
+        }
     } catch (std::exception const& e) {
-        ReportToSystemLog("Error ", e.what(), " when creating logs folder ", dir.native());
+        ReportFolderError(e.what(), dir);
     } catch (...) {
         ReportToSystemLog("Error when creating logs folder ", dir.native());
     }
-    return false;
+    return {};
+}
+
+bool LoggerManager::CreateLogFolder(fs::path const& folder, std::u16string const& subFolder) {
+    return OpenLogFolder(folder, subFolder).IsOpen();
 }
 
 } // namespace profilermultiplexer

@@ -1,6 +1,7 @@
 // Owner of the system's one main logger: reads the level, prepares the log folder, builds the logger.
 #pragma once
 
+#include "logging/FileDescriptor.h"
 #include "logging/Logger.h"
 
 #include <atomic>
@@ -38,12 +39,23 @@ public:
     std::shared_ptr<Logger> CreateLogger(std::u16string const& name, std::string const& pattern,
                                          bool appendProcessId) const;
 
-    // The log folder, made ready; empty when none can be used.
+    // A log folder held open, and its path for messages.
+    struct LogFolder {
+        FileDescriptor descriptor;
+        std::filesystem::path path;
+    };
+
+    // The log folder, made ready and held open; none when none can be used.
+    static LogFolder OpenLogFolder();
+    // Its path; empty when none can be used.
     static std::filesystem::path GetLogPath();
 
     // Creates folder (and folder / subFolder when subFolder is not empty), a folder made here writable by
-    // everyone, and checks that a new file can be written in the last one. With a subFolder, both must be
-    // real folders (not links) of this user's or root's; the system log says why one is not.
+    // everyone, and checks that a new file can be written in the last one, which it returns open. With a
+    // subFolder, each is opened from its parent's descriptor without following a link, and must be a folder
+    // of this user's or root's that only they can write to, or that has the sticky bit; the system log
+    // says why one is not.
+    static FileDescriptor OpenLogFolder(std::filesystem::path const& folder, std::u16string const& subFolder);
     static bool CreateLogFolder(std::filesystem::path const& folder, std::u16string const& subFolder);
 
     // Whether the main logger writes messages of this level; false without a main spdlog logger and

@@ -34,26 +34,37 @@ char const* RefusalReason(int file) {
     return nullptr;
 }
 
-bool Exists(std::string const& name) {
-    struct stat info {};
-    return ::lstat(name.c_str(), &info) == 0;
-}
-
-// Replaces target with source.
-bool Rename(std::string const& source, std::string const& target) {
-    ::unlink(target.c_str());
-    return std::rename(source.c_str(), target.c_str()) == 0;
-}
-
 } // namespace
 
-NoFollowRotatingFileSink::NoFollowRotatingFileSink(std::string baseFileName, std::size_t maxSize,
+NoFollowRotatingFileSink::NoFollowRotatingFileSink(FileDescriptor folder, std::string const& folderPath,
+                                                   std::string baseFileName, std::size_t maxSize,
                                                    std::size_t maxFiles, bool rotateOnOpen)
-    : _baseFileName(std::move(baseFileName)), _maxSize(maxSize), _maxFiles(maxFiles) {
-    Open(false);
-    if (rotateOnOpen && _currentSize > 0) {
-        Rotate();
+    : _folder(std::move(folder)), _folderPath(folderPath), _baseFileName(std::move(baseFileName)),
+      _maxSize(maxSize), _maxFiles(maxFiles) {
+    try {
+        Open(false);
+        if (rotateOnOpen && _currentSize > 0) {
+            Rotate();
+        }
+    } catch (...) {
+        // No destructor runs for a sink whose construction failed.
+        Close();
+        throw;
     }
+}
+
+bool NoFollowRotatingFileSink::Exists(std::string const& name) const {
+    struct stat info {};
+    return ::fstatat(_folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool NoFollowRotatingFileSink::Rename(std::string const& source, std::string const& target) const {
+    ::unlinkat(_folder.Get(), target.c_str(), 0);
+    return ::renameat(_folder.Get(), source.c_str(), _folder.Get(), target.c_str()) == 0;
+}
+
+std::string NoFollowRotatingFileSink::Path(std::string const& name) const {
+    return _folderPath + "/" + name;
 }
 
 NoFollowRotatingFileSink::~NoFollowRotatingFileSink() {
@@ -89,21 +100,21 @@ void NoFollowRotatingFileSink::sink_it_(spdlog::details::log_msg const& msg) {
 // Non-blocking, so that a FIFO planted in the file's place cannot stall the open.
 void NoFollowRotatingFileSink::Open(bool truncate) {
     int const file =
-        ::open(_baseFileName.c_str(),
-               O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+        ::openat(_folder.Get(), _baseFileName.c_str(),
+                 O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (file < 0) {
-        spdlog::throw_spdlog_ex("Failed opening file " + _baseFileName + " for writing", errno);
+        spdlog::throw_spdlog_ex("Failed opening file " + Path(_baseFileName) + " for writing", errno);
     }
     if (char const* reason = RefusalReason(file)) {
         ::close(file);
-        spdlog::throw_spdlog_ex("Refused log file " + _baseFileName + ": it " + reason);
+        spdlog::throw_spdlog_ex("Refused log file " + Path(_baseFileName) + ": it " + reason);
     }
     struct stat info {};
     if (::fcntl(file, F_SETFL, O_APPEND) != 0 || (truncate && ::ftruncate(file, 0) != 0) ||
         ::fstat(file, &info) != 0) {
         int const error = errno;
         ::close(file);
-        spdlog::throw_spdlog_ex("Failed preparing file " + _baseFileName, error);
+        spdlog::throw_spdlog_ex("Failed preparing file " + Path(_baseFileName), error);
     }
     _file = file;
     _currentSize = static_cast<std::size_t>(info.st_size);
@@ -129,8 +140,8 @@ void NoFollowRotatingFileSink::Rotate() {
             if (!Rename(source, target)) {
                 int const error = errno;
                 Open(true); // emptied anyway, so that it does not grow beyond its limit
-                spdlog::throw_spdlog_ex("rotating_file_sink: failed renaming " + source + " to " + target,
-                                        error);
+                spdlog::throw_spdlog_ex(
+                    "rotating_file_sink: failed renaming " + Path(source) + " to " + Path(target), error);
             }
         }
     }
@@ -152,7 +163,7 @@ void NoFollowRotatingFileSink::Write(char const* data, std::size_t size) {
             if (errno == EINTR) {
                 continue;
             }
-            spdlog::throw_spdlog_ex("Failed writing to file " + _baseFileName, errno);
+            spdlog::throw_spdlog_ex("Failed writing to file " + Path(_baseFileName), errno);
         }
         data += written;
         size -= static_cast<std::size_t>(written);

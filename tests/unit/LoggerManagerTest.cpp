@@ -1,4 +1,5 @@
 #include "logging/LoggerManager.h"
+#include "logging/NoFollowRotatingFileSink.h"
 
 #include "LogCapture.h"
 #include "LoggingEnvironment.h"
@@ -10,6 +11,7 @@
 #include <spdlog/spdlog.h>
 
 #include <climits>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -223,8 +225,9 @@ TEST_F(LoggerManagerTest, BlankLogsFolderCountsAsUnset) {
     EXPECT_TRUE(fs::is_regular_file(home / "Tarnix" / "Logs" / MainLogFileName()));
 }
 
-TEST_F(LoggerManagerTest, HomeWhereNoFileCanBeWrittenFallsBackToTemporaryDirectorySilently) {
-    // Tarnix/Logs can be made, but the path of any file in it is longer than a path may be.
+TEST_F(LoggerManagerTest, HomeTooDeepToNameItsFilesIsUsedThroughItsDescriptor) {
+    // Tarnix/Logs can be made, but the path of any file in it is longer than a path may be: the files are
+    // opened relative to the folder.
     fs::path home = Root() / "home";
     std::size_t const homeLength = PATH_MAX - 2 - std::string("/Tarnix/Logs").size();
     while (home.native().size() < homeLength) {
@@ -233,7 +236,7 @@ TEST_F(LoggerManagerTest, HomeWhereNoFileCanBeWrittenFallsBackToTemporaryDirecto
     }
     fs::create_directories(home);
     _environment.Set("CORECLR_PROFILER_HOME", home.string());
-    EXPECT_EQ(LoggerManager::GetLogPath(), TempLogs());
+    EXPECT_EQ(LoggerManager::GetLogPath(), home / "Tarnix" / "Logs");
     EXPECT_TRUE(SyslogRecorder::Texts().empty());
 }
 
@@ -265,9 +268,11 @@ TEST_F(LoggerManagerTest, NamedFolderKeepsItsPermissionsAndTheUsersFiles) {
 
 // Tarnix or Tarnix/Logs under the home prepared by someone else: not used, the temporary directory is.
 struct UntrustedFolderRow {
+    enum class Made { AsLink, ByAnotherUser, WithMode };
     char const* name;
     char const* untrusted; // under the home
-    bool asLink;           // else owned by another user
+    Made made;
+    mode_t mode = 0; // WithMode: its permissions
 };
 
 void PrintTo(UntrustedFolderRow const& row, std::ostream* out) {
@@ -283,11 +288,14 @@ TEST_P(LoggerManagerUntrustedFolder, IsNotUsed) {
     fs::path const elsewhere = Root() / "elsewhere";
     fs::create_directories(untrusted.parent_path());
     fs::create_directory(elsewhere);
-    if (GetParam().asLink) {
+    if (GetParam().made == UntrustedFolderRow::Made::AsLink) {
         fs::create_directory_symlink(elsewhere, untrusted);
-    } else {
+    } else if (GetParam().made == UntrustedFolderRow::Made::ByAnotherUser) {
         fs::create_directory(untrusted);
         ASSERT_EQ(::chown(untrusted.c_str(), 12345, 12345), 0);
+    } else {
+        fs::create_directory(untrusted);
+        ASSERT_EQ(::chmod(untrusted.c_str(), GetParam().mode), 0);
     }
     _environment.Set("CORECLR_PROFILER_HOME", home.string());
     LoggerManager manager;
@@ -304,12 +312,17 @@ TEST_P(LoggerManagerUntrustedFolder, IsNotUsed) {
     EXPECT_EQ(texts[0].substr(texts[0].size() - std::min(tail.size(), texts[0].size())), tail);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerUntrustedFolder,
-                         ::testing::Values(UntrustedFolderRow{"TarnixIsALink", "Tarnix", true},
-                                           UntrustedFolderRow{"LogsIsALink", "Tarnix/Logs", true},
-                                           UntrustedFolderRow{"TarnixOfAnotherUser", "Tarnix", false},
-                                           UntrustedFolderRow{"LogsOfAnotherUser", "Tarnix/Logs", false}),
-                         [](auto const& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoggerManagerUntrustedFolder,
+    ::testing::Values(
+        UntrustedFolderRow{"TarnixIsALink", "Tarnix", UntrustedFolderRow::Made::AsLink},
+        UntrustedFolderRow{"LogsIsALink", "Tarnix/Logs", UntrustedFolderRow::Made::AsLink},
+        UntrustedFolderRow{"TarnixOfAnotherUser", "Tarnix", UntrustedFolderRow::Made::ByAnotherUser},
+        UntrustedFolderRow{"LogsOfAnotherUser", "Tarnix/Logs", UntrustedFolderRow::Made::ByAnotherUser},
+        // This user's (root's): anyone may swap what is inside.
+        UntrustedFolderRow{"TarnixWritableByAll", "Tarnix", UntrustedFolderRow::Made::WithMode, 0777},
+        UntrustedFolderRow{"LogsWritableByGroup", "Tarnix/Logs", UntrustedFolderRow::Made::WithMode, 0775}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(LoggerManagerTest, SubFolderFailureNamesTheSubFolder) {
     fs::create_directory(Root() / "Tarnix");
@@ -414,6 +427,38 @@ INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerPlantedLogFile,
                                                               return logFile;
                                                           }}),
                          [](auto const& info) { return std::string(info.param.name); });
+
+// The log folder's path swapped for a link after it was opened: rotations stay in the folder.
+TEST_F(LoggerManagerTest, RotationStaysInTheFolderOpenedWhenItsPathIsSwapped) {
+    fs::path const folder = Root() / "logs";
+    fs::path const elsewhere = Root() / "elsewhere";
+    fs::create_directory(folder);
+    fs::create_directory(elsewhere);
+    NoFollowRotatingFileSink sink(FileDescriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY)),
+                                  folder.string(), "swap.log", 40, 2, false);
+    sink.set_pattern("%v");
+    sink.log(spdlog::details::log_msg("n", spdlog::level::info, "first line, thirty bytes long"));
+    fs::rename(folder, Root() / "moved");
+    fs::create_directory_symlink(elsewhere, folder);
+    sink.log(spdlog::details::log_msg("n", spdlog::level::info, "second line, after the swap"));
+
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_EQ(Entries(Root() / "moved"), (std::set<std::string>{"swap.log", "swap.1.log"}));
+    EXPECT_EQ(ReadFile(Root() / "moved" / "swap.log"), "second line, after the swap\n");
+}
+
+TEST_F(LoggerManagerTest, RotationFailingAtOpenLeavesNoDescriptorOpen) {
+    WriteFile(Root() / "stuck.log", "a line from before\n");
+    fs::create_directories(Root() / "stuck.1.log" / "full"); // cannot be replaced by a file
+    auto const openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    auto const before = openDescriptors();
+    EXPECT_THROW(NoFollowRotatingFileSink(FileDescriptor(::open(Root().c_str(), O_RDONLY | O_DIRECTORY)),
+                                          Root().string(), "stuck.log", 1024, 1, true),
+                 spdlog::spdlog_ex);
+    EXPECT_EQ(openDescriptors(), before);
+}
 
 TEST_F(LoggerManagerTest, FileLineHasPatternAndSystemLogHasBareMessage) {
     _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
