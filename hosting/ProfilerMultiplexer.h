@@ -144,8 +144,6 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
-    // Modules that unloaded and whose ids no module has taken since; under _rejitLock.
-    std::unordered_set<ModuleID> _unloadedModules;
     // What is kept of each method: its function id once the runtime compiled it, and its IL cache entry
     // (the IL last given to the runtime, or read from it). One entry and one lock for both, since a
     // compilation reads and writes both.
@@ -160,6 +158,9 @@ private:
     };
     FastMutex _methodsLock;
     MethodMap<MethodState> _methods;
+    // Modules that started to unload and whose ids no module has taken since; under _methodsLock, which
+    // a read of the runtime's IL holds: once a module starts to unload, the runtime is not asked for its IL.
+    std::unordered_set<ModuleID> _unloadedModules;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     // Both lists are reserved in full before the first target is initialised: they never reallocate under
     // a target's own thread. Such threads see the targets initialised so far through

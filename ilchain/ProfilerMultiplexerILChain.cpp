@@ -316,6 +316,10 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
                 return S_OK;
             }
         }
+        if (!_unloadedModules.empty() && _unloadedModules.count(moduleId) != 0) {
+            // A call that began before the unload: the runtime may have freed the module already.
+            return E_FAIL;
+        }
         std::pair<std::shared_ptr<BYTE[]>, ULONG> copy;
         const HRESULT hr = CopyRuntimeIL(RuntimeInfo(), moduleId, methodDef, copy);
         if (FAILED(hr)) {

@@ -88,6 +88,11 @@ HRESULT ProfilerMultiplexer::ModuleLoadStarted(ModuleID moduleId) {
 
 HRESULT ProfilerMultiplexer::ModuleUnloadStarted(ModuleID moduleId) {
     return RuntimeEntry([&] {
+        {
+            // Waits for a read of the module's IL in flight on a target's thread.
+            std::lock_guard<FastMutex> lock(_methodsLock);
+            _unloadedModules.insert(moduleId);
+        }
         auto call = [&](ICorProfilerCallback9* target) { return target->ModuleUnloadStarted(moduleId); };
         const HRESULT result = ForAllTargetProfilers(FunctionName::ModuleUnloadStarted, std::ref(call));
         ForgetInstantiationsOver(moduleId);
@@ -103,8 +108,12 @@ HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrS
         const HRESULT result = ForAllTargetProfilers(FunctionName::ModuleUnloadFinished, std::ref(call));
         if (SUCCEEDED(hrStatus)) {
             DropModule(moduleId);
-            std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+        }
+        std::lock_guard<FastMutex> lock(_methodsLock);
+        if (SUCCEEDED(hrStatus)) {
             _unloadedModules.insert(moduleId);
+        } else {
+            _unloadedModules.erase(moduleId);
         }
         return result;
     });
@@ -112,7 +121,7 @@ HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrS
 
 void ProfilerMultiplexer::DropModuleIfUnloaded(ModuleID moduleId) {
     {
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+        std::lock_guard<FastMutex> lock(_methodsLock);
         if (_unloadedModules.erase(moduleId) == 0) {
             return;
         }

@@ -790,10 +790,16 @@ def plugin_targets(rewrites):
                    il_rewrite=rewrite, il_expect=PLUGIN_COUNT * PLUGIN_ROUNDS) for number, rewrite in rewrites]
 
 
+def plugin_base(round_number):
+    """The constant the round's plugin build adds: the two builds alternate."""
+    return 0 if round_number % 2 else 1000
+
+
 def run_plugin(driver, targets, value, name, **options):
     """Runs the plugin program; every round must give value(round), and every round's module unload must
     reach the targets. Returns the native heap growth per round."""
-    lines = [f"round {r}: {sum(value(r + k) for k in range(PLUGIN_COUNT))}" for r in range(1, PLUGIN_ROUNDS + 1)]
+    lines = [f"round {r}: {sum(value(r + plugin_base(r) + k) for k in range(PLUGIN_COUNT))}"
+             for r in range(1, PLUGIN_ROUNDS + 1)]
     figures = os.path.join(driver.work, f"heap_{name}.txt")
     run_program(driver, targets, POISONED_HEAP, "plugin", lines, [str(PLUGIN_ROUNDS), figures], **options)
     for target in targets:
@@ -804,11 +810,14 @@ def run_plugin(driver, targets, value, name, **options):
 
 def plugin_unload(driver):
     """The program loads, calls and unloads a plugin assembly round after round (collectible contexts) under
-    two targets rewriting its methods: every round gives the chained value, and what the multiplexer keeps
+    two targets rewriting its methods, the first one reading the IL of the method compiled last on a thread
+    of its own until that method's module starts to unload: every round gives its own build's chained value
+    (the two builds alternate, with the same tokens and other constants), and what the multiplexer keeps
     does not grow with the rounds: the native heap grows about as much as under one target alone."""
     alone = run_plugin(driver, plugin_targets([(1, "add 10")]), lambda v: v + 10, "alone", direct=True)
-    growth = run_plugin(driver, plugin_targets([(1, "add 10"), (2, "mul 2")]), lambda v: (v + 10) * 2,
-                        "multiplexed")
+    first, second = plugin_targets([(1, "add 10"), (2, "mul 2")])
+    first.settings["PROXY_THREAD_MS"] = str(RUN_TIMEOUT * 1000)
+    growth = run_plugin(driver, [first, second], lambda v: (v + 10) * 2, "multiplexed")
     print(f"native heap growth per round: {growth:.0f} bytes, {alone:.0f} under one target alone")
     require(growth <= alone + PLUGIN_GROWTH_SLACK,
             f"the native heap grows by {growth:.0f} bytes a round, {alone:.0f} under one target alone")

@@ -426,6 +426,7 @@ TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
     // Neither the IL cache nor the IL handed to the second target holds the rewrite.
     EXPECT_TRUE(rewritten.expired());
+    EXPECT_EQ(harness.Multiplexer().ModuleLoadStarted(Module), S_OK);
     // A method of the new module was never compiled: its IL goes to the runtime at once.
     EXPECT_EQ(first.WriteIL(Module, OtherMethod, SecondIL), S_OK);
     EXPECT_EQ(AppliedBodies(), (std::vector<std::vector<BYTE>>{FirstIL, SecondIL}));
@@ -442,8 +443,11 @@ TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
 // Targets' threads whose calls began before the unload and end after it: what they leave behind goes
 // before the next module with the id compiles anything.
 TEST_F(ILChainTest, CallsInFlightAcrossAnUnloadLeaveNothingForTheNextModuleWithItsId) {
+    EXPECT_EQ(harness.Multiplexer().ModuleUnloadStarted(Module), S_OK);
+    // The runtime may have freed the module: it is not asked.
+    EXPECT_EQ(second.ReadIL(Module, Method).hr, E_FAIL);
+    EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 0);
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
-    EXPECT_EQ(second.ReadIL(Module, Method).hr, S_OK);
     EXPECT_EQ(first.WriteIL(Module, Method, FirstIL), S_OK);
 
     const std::vector<BYTE> newIL = {0x0A, 0x16, 0x2A};

@@ -17,11 +17,13 @@ public static class Plugins
     {
         int rounds = args.Length > 0 ? int.Parse(args[0]) : 50;
         string? figures = args.Length > 1 ? args[1] : null;
-        string path = Path.Combine(AppContext.BaseDirectory, "plugin", "Plugin.dll");
+        // The two builds in turn: a module may take the id of the one unloaded before.
+        string[] paths = { Path.Combine(AppContext.BaseDirectory, "plugin", "Plugin.dll"),
+                           Path.Combine(AppContext.BaseDirectory, "plugin2", "Plugin.dll") };
         var lines = new List<string>();
         for (int round = 1; round <= rounds; round++)
         {
-            (WeakReference context, int value) = LoadCallUnload(path, round);
+            (WeakReference context, int value) = LoadCallUnload(paths[(round - 1) % 2], round);
             Console.WriteLine($"round {round}: {value}{(Collect(context) ? "" : " (not unloaded)")}");
             if (round == MeasuredAfter || round == rounds)
             {

@@ -2,10 +2,18 @@ using System.Runtime.CompilerServices;
 
 namespace E2E.Plugin;
 
-// Loaded, called and unloaded again and again by the program; the targets rewrite its methods M00 to M95.
+// Loaded, called and unloaded again and again by the program, its two builds in turn; the targets rewrite its
+// methods M00 to M95.
 public static class Plugin
 {
     public const int Count = 96;
+
+    // The second build differs in its constants only: the same methods, with the same tokens.
+#if SECOND
+    public const int Base = 1000;
+#else
+    public const int Base = 0;
+#endif
 
     // The sum of every method's value for the round.
     public static int Run(int round) =>
@@ -23,290 +31,290 @@ public static class Plugin
         + M88(round) + M89(round) + M90(round) + M91(round) + M92(round) + M93(round) + M94(round) + M95(round);
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M00(int round) => round + 0;
+    public static int M00(int round) => round + Base + 0;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M01(int round) => round + 1;
+    public static int M01(int round) => round + Base + 1;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M02(int round) => round + 2;
+    public static int M02(int round) => round + Base + 2;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M03(int round) => round + 3;
+    public static int M03(int round) => round + Base + 3;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M04(int round) => round + 4;
+    public static int M04(int round) => round + Base + 4;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M05(int round) => round + 5;
+    public static int M05(int round) => round + Base + 5;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M06(int round) => round + 6;
+    public static int M06(int round) => round + Base + 6;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M07(int round) => round + 7;
+    public static int M07(int round) => round + Base + 7;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M08(int round) => round + 8;
+    public static int M08(int round) => round + Base + 8;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M09(int round) => round + 9;
+    public static int M09(int round) => round + Base + 9;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M10(int round) => round + 10;
+    public static int M10(int round) => round + Base + 10;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M11(int round) => round + 11;
+    public static int M11(int round) => round + Base + 11;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M12(int round) => round + 12;
+    public static int M12(int round) => round + Base + 12;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M13(int round) => round + 13;
+    public static int M13(int round) => round + Base + 13;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M14(int round) => round + 14;
+    public static int M14(int round) => round + Base + 14;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M15(int round) => round + 15;
+    public static int M15(int round) => round + Base + 15;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M16(int round) => round + 16;
+    public static int M16(int round) => round + Base + 16;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M17(int round) => round + 17;
+    public static int M17(int round) => round + Base + 17;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M18(int round) => round + 18;
+    public static int M18(int round) => round + Base + 18;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M19(int round) => round + 19;
+    public static int M19(int round) => round + Base + 19;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M20(int round) => round + 20;
+    public static int M20(int round) => round + Base + 20;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M21(int round) => round + 21;
+    public static int M21(int round) => round + Base + 21;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M22(int round) => round + 22;
+    public static int M22(int round) => round + Base + 22;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M23(int round) => round + 23;
+    public static int M23(int round) => round + Base + 23;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M24(int round) => round + 24;
+    public static int M24(int round) => round + Base + 24;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M25(int round) => round + 25;
+    public static int M25(int round) => round + Base + 25;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M26(int round) => round + 26;
+    public static int M26(int round) => round + Base + 26;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M27(int round) => round + 27;
+    public static int M27(int round) => round + Base + 27;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M28(int round) => round + 28;
+    public static int M28(int round) => round + Base + 28;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M29(int round) => round + 29;
+    public static int M29(int round) => round + Base + 29;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M30(int round) => round + 30;
+    public static int M30(int round) => round + Base + 30;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M31(int round) => round + 31;
+    public static int M31(int round) => round + Base + 31;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M32(int round) => round + 32;
+    public static int M32(int round) => round + Base + 32;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M33(int round) => round + 33;
+    public static int M33(int round) => round + Base + 33;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M34(int round) => round + 34;
+    public static int M34(int round) => round + Base + 34;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M35(int round) => round + 35;
+    public static int M35(int round) => round + Base + 35;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M36(int round) => round + 36;
+    public static int M36(int round) => round + Base + 36;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M37(int round) => round + 37;
+    public static int M37(int round) => round + Base + 37;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M38(int round) => round + 38;
+    public static int M38(int round) => round + Base + 38;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M39(int round) => round + 39;
+    public static int M39(int round) => round + Base + 39;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M40(int round) => round + 40;
+    public static int M40(int round) => round + Base + 40;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M41(int round) => round + 41;
+    public static int M41(int round) => round + Base + 41;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M42(int round) => round + 42;
+    public static int M42(int round) => round + Base + 42;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M43(int round) => round + 43;
+    public static int M43(int round) => round + Base + 43;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M44(int round) => round + 44;
+    public static int M44(int round) => round + Base + 44;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M45(int round) => round + 45;
+    public static int M45(int round) => round + Base + 45;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M46(int round) => round + 46;
+    public static int M46(int round) => round + Base + 46;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M47(int round) => round + 47;
+    public static int M47(int round) => round + Base + 47;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M48(int round) => round + 48;
+    public static int M48(int round) => round + Base + 48;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M49(int round) => round + 49;
+    public static int M49(int round) => round + Base + 49;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M50(int round) => round + 50;
+    public static int M50(int round) => round + Base + 50;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M51(int round) => round + 51;
+    public static int M51(int round) => round + Base + 51;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M52(int round) => round + 52;
+    public static int M52(int round) => round + Base + 52;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M53(int round) => round + 53;
+    public static int M53(int round) => round + Base + 53;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M54(int round) => round + 54;
+    public static int M54(int round) => round + Base + 54;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M55(int round) => round + 55;
+    public static int M55(int round) => round + Base + 55;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M56(int round) => round + 56;
+    public static int M56(int round) => round + Base + 56;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M57(int round) => round + 57;
+    public static int M57(int round) => round + Base + 57;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M58(int round) => round + 58;
+    public static int M58(int round) => round + Base + 58;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M59(int round) => round + 59;
+    public static int M59(int round) => round + Base + 59;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M60(int round) => round + 60;
+    public static int M60(int round) => round + Base + 60;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M61(int round) => round + 61;
+    public static int M61(int round) => round + Base + 61;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M62(int round) => round + 62;
+    public static int M62(int round) => round + Base + 62;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M63(int round) => round + 63;
+    public static int M63(int round) => round + Base + 63;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M64(int round) => round + 64;
+    public static int M64(int round) => round + Base + 64;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M65(int round) => round + 65;
+    public static int M65(int round) => round + Base + 65;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M66(int round) => round + 66;
+    public static int M66(int round) => round + Base + 66;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M67(int round) => round + 67;
+    public static int M67(int round) => round + Base + 67;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M68(int round) => round + 68;
+    public static int M68(int round) => round + Base + 68;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M69(int round) => round + 69;
+    public static int M69(int round) => round + Base + 69;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M70(int round) => round + 70;
+    public static int M70(int round) => round + Base + 70;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M71(int round) => round + 71;
+    public static int M71(int round) => round + Base + 71;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M72(int round) => round + 72;
+    public static int M72(int round) => round + Base + 72;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M73(int round) => round + 73;
+    public static int M73(int round) => round + Base + 73;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M74(int round) => round + 74;
+    public static int M74(int round) => round + Base + 74;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M75(int round) => round + 75;
+    public static int M75(int round) => round + Base + 75;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M76(int round) => round + 76;
+    public static int M76(int round) => round + Base + 76;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M77(int round) => round + 77;
+    public static int M77(int round) => round + Base + 77;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M78(int round) => round + 78;
+    public static int M78(int round) => round + Base + 78;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M79(int round) => round + 79;
+    public static int M79(int round) => round + Base + 79;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M80(int round) => round + 80;
+    public static int M80(int round) => round + Base + 80;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M81(int round) => round + 81;
+    public static int M81(int round) => round + Base + 81;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M82(int round) => round + 82;
+    public static int M82(int round) => round + Base + 82;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M83(int round) => round + 83;
+    public static int M83(int round) => round + Base + 83;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M84(int round) => round + 84;
+    public static int M84(int round) => round + Base + 84;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M85(int round) => round + 85;
+    public static int M85(int round) => round + Base + 85;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M86(int round) => round + 86;
+    public static int M86(int round) => round + Base + 86;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M87(int round) => round + 87;
+    public static int M87(int round) => round + Base + 87;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M88(int round) => round + 88;
+    public static int M88(int round) => round + Base + 88;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M89(int round) => round + 89;
+    public static int M89(int round) => round + Base + 89;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M90(int round) => round + 90;
+    public static int M90(int round) => round + Base + 90;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M91(int round) => round + 91;
+    public static int M91(int round) => round + Base + 91;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M92(int round) => round + 92;
+    public static int M92(int round) => round + Base + 92;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M93(int round) => round + 93;
+    public static int M93(int round) => round + Base + 93;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M94(int round) => round + 94;
+    public static int M94(int round) => round + Base + 94;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int M95(int round) => round + 95;
+    public static int M95(int round) => round + Base + 95;
 }
