@@ -1,11 +1,18 @@
 # Compares the dynamic symbols a library defines with the expected list, and checks that the library needs
 # no shared library but those named in ALLOWED_NEEDED (names before ".so", comma-separated).
 cmake_minimum_required(VERSION 3.20)
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
-endif()
-string(REPLACE "\n" ";" lines "${out}")
+
+# The lines of the library's dynamic symbols that nm lists with the option.
+function(dynamic_symbol_lines option result)
+  execute_process(COMMAND nm -D ${option} ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIB}")
+  endif()
+  string(REPLACE "\n" ";" out "${out}")
+  set(${result} "${out}" PARENT_SCOPE)
+endfunction()
+
+dynamic_symbol_lines(--defined-only lines)
 set(actual "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^[0-9a-f]+ [A-Za-z] (.+)$")
@@ -48,11 +55,7 @@ message(STATUS "needed: ${needed}")
 # Every symbol it takes from the host is versioned glibc's or libgcc_s's: an unversioned one would bind to
 # whatever the host has. The weak ones every shared object carries are left alone. Skipped for sanitizer
 # builds (CHECK_UNDEFINED off), whose runtimes supply the C++ runtime.
-execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
-endif()
-string(REPLACE "\n" ";" lines "${out}")
+dynamic_symbol_lines(--undefined-only lines)
 set(stray "")
 set(glibc "")
 foreach(line IN LISTS lines)
