@@ -16,7 +16,11 @@ MetadataHelper::~MetadataHelper() = default;
 std::string MetadataHelper::GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept {
     try {
         std::lock_guard<std::mutex> lock(_modulesLock);
-        std::shared_ptr<ModuleInfo>& module = _modules[moduleId];
+        const auto [entry, added] = _modules.try_emplace(moduleId);
+        if (!added && !entry->second) {
+            return ModuleInfo::FallbackMethodName(moduleId, methodDef);
+        }
+        std::shared_ptr<ModuleInfo>& module = entry->second;
         if (!module) {
             module = std::make_shared<ModuleInfo>(_pCorProfilerInfo.Get(), moduleId);
         }
@@ -32,17 +36,21 @@ void MetadataHelper::DropModule(ModuleID moduleId) noexcept {
     std::shared_ptr<ModuleInfo> module;
     try {
         std::lock_guard<std::mutex> lock(_modulesLock);
-        const auto found = _modules.find(moduleId);
-        if (found == _modules.end()) {
-            return;
-        }
-        module = std::move(found->second);
-        _modules.erase(found);
+        // Kept as a null entry: the module's names are no longer asked of the runtime.
+        module = std::move(_modules[moduleId]);
     } catch (...) {
         return;
     }
     // The metadata is released outside the lock: it calls into the runtime.
     module.reset();
+}
+
+void MetadataHelper::ForgetDroppedModule(ModuleID moduleId) noexcept {
+    std::lock_guard<std::mutex> lock(_modulesLock);
+    const auto found = _modules.find(moduleId);
+    if (found != _modules.end() && !found->second) {
+        _modules.erase(found);
+    }
 }
 
 } // namespace profilermultiplexer

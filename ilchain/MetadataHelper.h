@@ -24,10 +24,12 @@ public:
 
     std::string GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept override;
     void DropModule(ModuleID moduleId) noexcept override;
+    void ForgetDroppedModule(ModuleID moduleId) noexcept override;
 
 private:
     ComPtr<ICorProfilerInfo10> _pCorProfilerInfo;
     std::mutex _modulesLock;
+    // Null for a module dropped since its id was last taken.
     std::map<ModuleID, std::shared_ptr<ModuleInfo>> _modules;
 };
 

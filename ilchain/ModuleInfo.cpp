@@ -86,7 +86,11 @@ bool ModuleInfo::ReadDisplayName(mdMethodDef methodDef, std::u16string& displayN
 }
 
 const std::string& ModuleInfo::CreateFallbackMethodName(mdMethodDef methodDef) {
-    return _methodNames[methodDef] = fmt::format("(moduleId: 0x{:x},methodId: 0x{:x})", _moduleId, methodDef);
+    return _methodNames[methodDef] = FallbackMethodName(_moduleId, methodDef);
+}
+
+std::string ModuleInfo::FallbackMethodName(ModuleID moduleId, mdMethodDef methodDef) {
+    return fmt::format("(moduleId: 0x{:x},methodId: 0x{:x})", moduleId, methodDef);
 }
 
 } // namespace profilermultiplexer

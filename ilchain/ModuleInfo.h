@@ -22,6 +22,8 @@ public:
     const std::string& GetMethodName(mdMethodDef methodDef);
     // "(moduleId: 0x..,methodId: 0x..)", stored for the token.
     const std::string& CreateFallbackMethodName(mdMethodDef methodDef);
+    // The same text, not stored.
+    static std::string FallbackMethodName(ModuleID moduleId, mdMethodDef methodDef);
 
 private:
     // Display name from the metadata into displayName; false when it cannot be read.

@@ -127,6 +127,9 @@ void ProfilerMultiplexer::DropModuleIfUnloaded(ModuleID moduleId) {
         }
     }
     DropModule(moduleId);
+    if (_metadataHelper) {
+        _metadataHelper->ForgetDroppedModule(moduleId);
+    }
 }
 
 void ProfilerMultiplexer::DropModule(ModuleID moduleId) {

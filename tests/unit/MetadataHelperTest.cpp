@@ -136,6 +136,10 @@ TEST_F(MetadataHelperTest, DroppedModuleReleasesItsReaderAndIsOpenedAnew) {
     helper.DropModule(AppModule);
     EXPECT_EQ(name, "[App.dll] Sample.Program::Main");
     EXPECT_EQ(reader.RefCount(), 0u);
+    // The runtime may have freed the module: it is not asked until a module takes the id.
+    EXPECT_EQ(helper.GetMethodName(AppModule, 0x06000001), "(moduleId: 0x7f00aa10,methodId: 0x6000001)");
+    EXPECT_EQ(runtime.MetaDataRequests(), 1);
+    helper.ForgetDroppedModule(AppModule);
     reader.methods[0x06000001] = {0x02000002, u"Run"};
     EXPECT_EQ(helper.GetMethodName(AppModule, 0x06000001), "[App.dll] Sample.Program::Run");
     EXPECT_EQ(runtime.MetaDataRequests(), 2);
