@@ -5,8 +5,27 @@
 #include <memory>
 #include <new>
 
+namespace {
+
+// The process's unwinder fills its register table at its first unwind. A target with its own unwinder that
+// throws through our frames reaches that table through our personality routine without unwinding first:
+// one throw of our own, before any target is loaded, makes it ready.
+void PrepareUnwinder() noexcept {
+    static bool const prepared = [] {
+        try {
+            throw 0;
+        } catch (int) {
+        }
+        return true;
+    }();
+    (void)prepared;
+}
+
+} // namespace
+
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid,
                                                                             void** ppv) {
+    PrepareUnwinder();
     if (ppv == nullptr) {
         return E_FAIL;
     }

@@ -54,7 +54,7 @@ message(STATUS "needed: ${needed}")
 
 # Every symbol it takes from the host is versioned glibc's or libgcc_s's: an unversioned one would bind to
 # whatever the host has. The weak ones every shared object carries are left alone. Skipped for sanitizer
-# builds (CHECK_UNDEFINED off), whose runtimes supply the C++ runtime.
+# builds (CHECK_UNDEFINED off), whose runtimes supply the C++ runtime; so are the unwinder and glibc rows below.
 dynamic_symbol_lines(--undefined-only lines)
 set(stray "")
 set(glibc "")
@@ -72,7 +72,35 @@ if(CHECK_UNDEFINED AND stray)
   list(JOIN stray ", " stray)
   message(FATAL_ERROR "symbols taken from neither glibc nor libgcc_s: ${stray}")
 endif()
+# The library unwinds with the process's unwinder: its throws and its personality routine use libgcc_s's.
+if(CHECK_UNDEFINED AND NOT lines MATCHES " _Unwind_RaiseException@GCC_[0-9]")
+  message(FATAL_ERROR "the library does not take _Unwind_RaiseException from libgcc_s: "
+                      "it carries an unwinder of its own")
+endif()
 list(REMOVE_DUPLICATES glibc)
 list(SORT glibc COMPARE NATURAL ORDER DESCENDING)
 list(GET glibc 0 newest)
 message(STATUS "glibc needed: ${newest}")
+# The README names the oldest glibc a host may have: a newer build machine must not raise it silently.
+file(STRINGS ${README} floor REGEX "glibc [0-9.]+ or later")
+string(REGEX MATCH "glibc ([0-9.]+) or later" floor "${floor}")
+if(CHECK_UNDEFINED AND (NOT CMAKE_MATCH_1 OR newest VERSION_GREATER CMAKE_MATCH_1))
+  message(FATAL_ERROR "the library needs glibc ${newest}, the README promises ${CMAKE_MATCH_1}")
+endif()
+
+# The library's calls to what it exports bind to itself: no PLT slot a host's symbol could take over.
+execute_process(COMMAND readelf -r --wide ${LIB} OUTPUT_VARIABLE relocations RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIB}")
+endif()
+string(REPLACE "\n" ";" relocations "${relocations}")
+set(interposable "")
+foreach(line IN LISTS relocations)
+  if(line MATCHES "R_X86_64_JUMP_SLOT +[0-9a-f]+ ([^ @]+)" AND CMAKE_MATCH_1 IN_LIST actual)
+    list(APPEND interposable "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+if(interposable)
+  list(JOIN interposable ", " interposable)
+  message(FATAL_ERROR "the library calls its own exports through the PLT: ${interposable}")
+endif()
