@@ -4,7 +4,8 @@ using Microsoft.Diagnostics.NETCore.Client;
 namespace E2E.Attach;
 
 // Attaches profilers to its own process through the runtime's diagnostics server, one after the other,
-// working between the attaches, and prints what each attach answered.
+// working between the attaches; prints what each attach answered and whether the profiler's library is
+// mapped afterwards.
 //   dotnet Attach.dll <class id>=<library> ...
 public static class Program
 {
