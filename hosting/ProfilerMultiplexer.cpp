@@ -282,6 +282,22 @@ HRESULT ProfilerMultiplexer::ForAllTargetProfilers(FunctionName function, const 
     return CallTargets(_targetProfilerProxies, _callbackFilter, function, call);
 }
 
+// Targets are created and initialised only by Initialize: an attach finds none. Refusing it makes the runtime
+// report the failure to the one attaching and let this object and its library go.
+HRESULT ProfilerMultiplexer::InitializeForAttach(IUnknown* pCorProfilerInfoUnk, void* pvClientData,
+                                                 UINT cbClientData) {
+    if (_targetProfilerProxies.empty()) {
+        Warn("Profiler Multiplexer: attaching to a running process is not supported, target profilers are "
+             "loaded only at the process's start; the attach is refused with 0x80131382");
+        return CORPROF_E_PROFILER_NOT_ATTACHABLE;
+    }
+    return CallTargets(_targetProfilerProxies, _callbackFilter, FunctionName::InitializeForAttach,
+                       [&](ICorProfilerCallback9* target) {
+                           return target->InitializeForAttach(pCorProfilerInfoUnk, pvClientData,
+                                                              cbClientData);
+                       });
+}
+
 // The plain fan-out callbacks: the same call, with the same arguments, on every target that asks for it.
 // The call object stays on the stack and is called directly: no allocation, no indirection per callback.
 // They touch nothing that Shutdown releases, so they are not counted as calls in flight.

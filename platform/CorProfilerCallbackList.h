@@ -115,7 +115,7 @@
     X(FANOUT, HandleDestroyed, (GCHandleID handleId), (handleId))
 
 #define PM_ICORPROFILERCALLBACK3_METHODS(X) \
-    X(FANOUT, InitializeForAttach, (IUnknown* pCorProfilerInfoUnk, void* pvClientData, UINT cbClientData), \
+    X(CUSTOM, InitializeForAttach, (IUnknown* pCorProfilerInfoUnk, void* pvClientData, UINT cbClientData), \
       (pCorProfilerInfoUnk, pvClientData, cbClientData)) \
     X(FANOUT, ProfilerAttachComplete, (), ()) \
     X(FANOUT, ProfilerDetachSucceeded, (), ())

@@ -998,13 +998,88 @@ def throw_rejit(driver):
                     f"{display_name(REJIT_VALUE)}")
 
 
+
+# Attach.
+
+ATTACH_TIMEOUT = 60  # the program's attaches give up after 10 s each
+
+
+def run_attach(driver, targets, extra=None):
+    """Runs the attaching program with the targets configured but no profiler loaded at start-up: it attaches
+    the multiplexer to itself, then the test target numbered 3 directly. Returns the program's output lines,
+    the run (with the multiplexer's log) and that target."""
+    program = os.path.join(os.path.dirname(driver.app), "attach", "Attach.dll")
+    require(os.path.exists(program), f"no attaching program at {program}")
+    direct = Target("direct", 3, 3, JIT_COMPILATION)
+    logs = os.path.join(driver.work, "logs")
+    os.makedirs(logs, exist_ok=True)
+    env = driver.clean_environment()
+    env.update({"Tarnix_Agent_LogsFolder": logs, "CORECLR_PROFILERS": ";".join(t.name for t in targets)})
+    for target in targets + [direct]:
+        out = os.path.join(driver.work, f"target_{target.name}.txt")
+        if os.path.exists(out):
+            os.remove(out)
+        # The directly attached target needs only its own settings.
+        env.update({key: value for key, value in target.environment("CORECLR_", driver.library, out).items()
+                    if target in targets or key.startswith("E2E_TARGET_")})
+    env.update(extra or {})
+    command = ["dotnet", program, f"{MULTIPLEXER_CLSID}={driver.multiplexer}", f"{direct.clsid}={driver.library}"]
+    process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)),
+                               start_new_session=True)
+    try:
+        stdout, stderr = process.communicate(timeout=ATTACH_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        raise ScenarioFailure(f"the attaching program hung: no exit within {ATTACH_TIMEOUT} s")
+    if driver.show:
+        print(stdout, stderr, sep="", end="")
+    require(process.returncode == 0, f"the attaching program ended with {process.returncode}\n{stdout}{stderr}")
+    for target in targets + [direct]:
+        target.records = TargetRecords(os.path.join(driver.work, f"target_{target.name}.txt"))
+    lines = stdout.splitlines()
+    require(len(lines) == 8 and lines[-1] == "end", f"the attaching program's output:\n{stdout}{stderr}")
+    run = Run(process.returncode, stdout, stderr, process.pid, driver.log_path(env, process.pid))
+    return lines, run, direct
+
+
+def check_attach_refused(driver, targets, extra=None):
+    """The multiplexer's attach fails with an error, the program runs on, the runtime lets the multiplexer
+    go (its library is unloaded) and takes the target attached after it; no target behind the multiplexer is
+    called."""
+    lines, run, direct = run_attach(driver, targets, extra)
+    refused = f"attach {MULTIPLEXER_CLSID}: refused: "
+    require(lines[1].startswith(refused) and "0x80131382" in lines[1], f"the multiplexer's attach: {lines[1]}")
+    require(lines[2] == "library not mapped", f"after the refused attach, the multiplexer's {lines[2]}")
+    require(lines[4] == f"attach {direct.clsid}: accepted", f"the direct attach: {lines[4]}")
+    for target in targets:
+        require(not target.records.callbacks(), f"{target.name} was called: {target.records.describe()}")
+    check_received(direct, "InitializeForAttach", "ProfilerAttachComplete")
+    run.require_log("Profiler Multiplexer: attaching to a running process is not supported")
+
+
+def attach(driver):
+    """Attach requests for the multiplexer over two targets, over one kept in place by
+    FORCE_PROFILER_MULTIPLEXER, and over one alone, for which it steps aside."""
+    check_attach_refused(driver, [Target("e2e_1", 1, 1, JIT_COMPILATION), Target("e2e_2", 2, 2, THREADS)])
+    check_attach_refused(driver, [Target("e2e_1", 1, 1, JIT_COMPILATION)], {"FORCE_PROFILER_MULTIPLEXER": "1"})
+    # One target alone: the runtime receives the target itself, which accepts; a second attach is refused.
+    single = Target("e2e_1", 1, 1, JIT_COMPILATION)
+    lines, _, direct = run_attach(driver, [single])
+    require(lines[1] == f"attach {MULTIPLEXER_CLSID}: accepted", f"the single target's attach: {lines[1]}")
+    check_received(single, "InitializeForAttach", "ProfilerAttachComplete")
+    require(lines[4].startswith(f"attach {direct.clsid}: refused: ProfilerAlreadyActiveException"),
+            f"the attach after the single target's: {lines[4]}")
+
+
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
                                      no_target, broken_targets, failed_initialize, decline_all, decline_one,
                                      init_thread, newer_info, log_folder, log_home, log_temp, exit_code, il_chain,
                                      il_first_only, il_guard, il_many, plugin_unload,
                                      rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
                                      rejit_replay_rejit, rejit_replay_revert, throw_first, throw_jit,
-                                     throw_rejit)}
+                                     throw_rejit, attach)}
 
 
 def main():

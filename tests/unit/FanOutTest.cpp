@@ -242,10 +242,12 @@ void PrintTo(const FanOutEntry& row, std::ostream* os) {
     FanOutEntry{#name, [](ProfilerMultiplexer* multiplexer, uint64_t seed) {                                 \
                     return CallWithDistinctArgs(multiplexer, &ICorProfilerCallback9::name, seed);            \
                 }},
-// The module callbacks are written by hand, as they also drop what is kept for a module.
+// The module callbacks are written by hand, as they also drop what is kept for a module, and so is
+// InitializeForAttach, which refuses an attach without targets.
 const FanOutEntry FanOutEntries[] = {
     PM_ALL_CORPROFILERCALLBACK_METHODS(PM_FANOUT_ENTRY) PM_FANOUT_ENTRY_FANOUT(ModuleLoadStarted)
-        PM_FANOUT_ENTRY_FANOUT(ModuleUnloadStarted) PM_FANOUT_ENTRY_FANOUT(ModuleUnloadFinished)};
+        PM_FANOUT_ENTRY_FANOUT(ModuleUnloadStarted) PM_FANOUT_ENTRY_FANOUT(ModuleUnloadFinished)
+            PM_FANOUT_ENTRY_FANOUT(InitializeForAttach)};
 #undef PM_FANOUT_ENTRY_FANOUT
 #undef PM_FANOUT_ENTRY_CUSTOM
 #undef PM_FANOUT_ENTRY

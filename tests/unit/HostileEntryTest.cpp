@@ -71,10 +71,11 @@ void PrintTo(const Entry& entry, std::ostream* os) {
     Entry{#name, [](ProfilerMultiplexer& multiplexer) {                                                      \
               return CallWithDistinctArgs(&multiplexer, &ICorProfilerCallback9::name, 5).first;              \
           }},
-// The module callbacks are written by hand but call the targets as a fan-out does.
+// The module callbacks and InitializeForAttach are written by hand but call the targets as a fan-out does.
 const std::vector<Entry> FanOutEntries = {
     PM_ALL_CORPROFILERCALLBACK_METHODS(PM_HOSTILE_ENTRY) PM_HOSTILE_ENTRY_FANOUT(ModuleLoadStarted)
-        PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadStarted) PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadFinished)};
+        PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadStarted) PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadFinished)
+            PM_HOSTILE_ENTRY_FANOUT(InitializeForAttach)};
 #undef PM_HOSTILE_ENTRY_FANOUT
 #undef PM_HOSTILE_ENTRY_CUSTOM
 #undef PM_HOSTILE_ENTRY

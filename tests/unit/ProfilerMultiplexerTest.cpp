@@ -283,6 +283,26 @@ TEST(MultiplexerShutdown, WaitsForCallbacksInFlightOnlyBriefly) {
     EXPECT_FALSE(target.Calls().empty());
 }
 
+// An attach comes without Initialize, so without targets: it is refused, so that the runtime lets the
+// multiplexer go and another profiler can be attached.
+TEST(MultiplexerAttach, IsRefusedWithoutReachingATarget) {
+    LogCapture capture("info");
+    MultiplexerHarness harness;
+    RecordingTarget& first = harness.AddTarget("A");
+    RecordingTarget& second = harness.AddTarget("B");
+    harness.Build();
+    char clientData[] = "data";
+    EXPECT_EQ(harness.Multiplexer().InitializeForAttach(static_cast<ICorProfilerInfo10*>(&harness.runtime),
+                                                        clientData, sizeof clientData),
+              CORPROF_E_PROFILER_NOT_ATTACHABLE);
+    EXPECT_TRUE(first.Calls().empty());
+    EXPECT_TRUE(second.Calls().empty());
+    const auto lines = capture.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("[warning]"), std::string::npos);
+    EXPECT_NE(lines.back().find("attaching to a running process is not supported"), std::string::npos);
+}
+
 TEST(MultiplexerLifetime, DestructorReleasesTheRuntimeAndEveryTarget) {
     bool firstDestroyed = false;
     bool secondDestroyed = false;
