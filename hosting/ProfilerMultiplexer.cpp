@@ -238,9 +238,12 @@ void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
     if (info == nullptr) {
         return;
     }
-    // While the IL chain keeps IL per module, unloads drop it: the runtime reports them only under the
-    // module-loads bit. Targets still receive only what their own masks ask for.
-    if ((low & (COR_PRF_MONITOR_JIT_COMPILATION | COR_PRF_ENABLE_REJIT)) != 0) {
+    // What the IL chain keeps per module goes at the module's unload, which the runtime reports only under
+    // the module-loads bit: once asked for, it stays, as what is kept outlives the targets' JIT events.
+    // Targets still receive only what their own masks ask for.
+    _keepsModuleLoads =
+        _keepsModuleLoads || (low & (COR_PRF_MONITOR_JIT_COMPILATION | COR_PRF_ENABLE_REJIT)) != 0;
+    if (_keepsModuleLoads) {
         low |= COR_PRF_MONITOR_MODULE_LOADS;
     }
     if (_hasEventMask2) {

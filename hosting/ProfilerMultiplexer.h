@@ -115,10 +115,17 @@ private:
     // The proxies in list order, as far as their targets' Initialize succeeded; safe on any thread.
     std::pair<const std::shared_ptr<ITargetProfilerProxy>*, const std::shared_ptr<ITargetProfilerProxy>*>
     InitializedProxyInterfaces() const noexcept;
-    // Drops what is kept for the module's methods once it has unloaded: its id may then be reused.
-    void DropModule(ModuleID moduleId);
+    // Drops what is kept for the module's methods once it has unloaded: its id may then be reused. With
+    // clearUnloaded, the id is no longer taken as unloaded from then on.
+    void DropModule(ModuleID moduleId, bool clearUnloaded);
     // Drops again what calls in flight across the unload of an earlier module with this id kept for it.
     void DropModuleIfUnloaded(ModuleID moduleId);
+    // Whether the module started to unload and no module has taken its id since: the runtime is not asked
+    // about it. IsUnloaded needs _methodsLock held; HasUnloaded takes it.
+    bool IsUnloaded(ModuleID moduleId) const {
+        return !_unloadedModules.empty() && _unloadedModules.count(moduleId) != 0;
+    }
+    bool HasUnloaded(ModuleID moduleId);
     // Forgets the function ids that the module's unload frees under other modules' methods: instantiations
     // over its types. Asks the runtime while the ids are still valid.
     void ForgetInstantiationsOver(ModuleID moduleId);
@@ -176,6 +183,8 @@ private:
     bool _hasEventMask2 = true;
     // Serialises UpdateEventMask so that the runtime ends up holding the union of the latest masks.
     std::mutex _eventMaskLock;
+    // Set once a target asks for JIT or ReJIT events; under _eventMaskLock.
+    bool _keepsModuleLoads = false;
     CallsInFlight _callsInFlight;
 };
 

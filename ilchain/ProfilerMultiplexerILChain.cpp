@@ -316,7 +316,7 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
                 return S_OK;
             }
         }
-        if (!_unloadedModules.empty() && _unloadedModules.count(moduleId) != 0) {
+        if (IsUnloaded(moduleId)) {
             // A call that began before the unload: the runtime may have freed the module already.
             return E_FAIL;
         }
@@ -347,6 +347,15 @@ void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunc
     NoThrowEntry([&] {
         {
             std::lock_guard<FastMutex> lock(_methodsLock);
+            // The runtime may have freed the module: the IL stays in the target's block. A write in flight
+            // holds the target's proxy lock, which the unload waits for.
+            if (IsUnloaded(moduleId)) {
+                Error(
+                    "ProfilerMultiplexer::SetFunctionILIfNewFunction, the module of {} has unloaded: its IL "
+                    "is not given to the runtime",
+                    _metadataHelper->GetMethodName(moduleId, methodDef));
+                return S_OK;
+            }
             const MethodState* method = _methods.Find(moduleId, methodDef);
             if (method != nullptr && method->hasFunctionId) {
                 if (IsLogLevelEnabled(spdlog::level::trace)) {

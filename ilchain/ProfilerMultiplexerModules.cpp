@@ -88,13 +88,15 @@ HRESULT ProfilerMultiplexer::ModuleLoadStarted(ModuleID moduleId) {
 
 HRESULT ProfilerMultiplexer::ModuleUnloadStarted(ModuleID moduleId) {
     return RuntimeEntry([&] {
+        // The module stays valid until this callback returns: targets read it meanwhile, here or on their
+        // own threads.
+        auto call = [&](ICorProfilerCallback9* target) { return target->ModuleUnloadStarted(moduleId); };
+        const HRESULT result = ForAllTargetProfilers(FunctionName::ModuleUnloadStarted, std::ref(call));
         {
             // Waits for a read of the module's IL in flight on a target's thread.
             std::lock_guard<FastMutex> lock(_methodsLock);
             _unloadedModules.insert(moduleId);
         }
-        auto call = [&](ICorProfilerCallback9* target) { return target->ModuleUnloadStarted(moduleId); };
-        const HRESULT result = ForAllTargetProfilers(FunctionName::ModuleUnloadStarted, std::ref(call));
         ForgetInstantiationsOver(moduleId);
         return result;
     });
@@ -107,7 +109,7 @@ HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrS
         };
         const HRESULT result = ForAllTargetProfilers(FunctionName::ModuleUnloadFinished, std::ref(call));
         if (SUCCEEDED(hrStatus)) {
-            DropModule(moduleId);
+            DropModule(moduleId, false);
         }
         std::lock_guard<FastMutex> lock(_methodsLock);
         if (SUCCEEDED(hrStatus)) {
@@ -122,17 +124,22 @@ HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrS
 void ProfilerMultiplexer::DropModuleIfUnloaded(ModuleID moduleId) {
     {
         std::lock_guard<FastMutex> lock(_methodsLock);
-        if (_unloadedModules.erase(moduleId) == 0) {
+        if (!IsUnloaded(moduleId)) {
             return;
         }
     }
-    DropModule(moduleId);
+    DropModule(moduleId, true);
     if (_metadataHelper) {
         _metadataHelper->ForgetDroppedModule(moduleId);
     }
 }
 
-void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
+bool ProfilerMultiplexer::HasUnloaded(ModuleID moduleId) {
+    std::lock_guard<FastMutex> lock(_methodsLock);
+    return IsUnloaded(moduleId);
+}
+
+void ProfilerMultiplexer::DropModule(ModuleID moduleId, bool clearUnloaded) {
     {
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         _rejitProcessors.erase(moduleId);
@@ -144,6 +151,10 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId) {
     {
         std::lock_guard<FastMutex> lock(_methodsLock);
         _methods.EraseModule(moduleId);
+        // Together: a read or write of the id that is no longer refused finds nothing of the old module.
+        if (clearUnloaded) {
+            _unloadedModules.erase(moduleId);
+        }
     }
     // After the blocks: a line of theirs would open the module's metadata again.
     if (_metadataHelper) {

@@ -203,9 +203,18 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         std::vector<ModuleID> modules;
         std::vector<mdMethodDef> methods;
+        bool refused = false;
         for (ULONG index = 0; index < count; ++index) {
             const ModuleID moduleId = moduleIds[index];
             const mdMethodDef methodDef = methodIds[index];
+            // As for its IL: the runtime may have freed the module.
+            if (HasUnloaded(moduleId)) {
+                Error("ProfilerMultiplexer::RequestReJITOrRevert, the module of {} has unloaded: the request "
+                      "is refused",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+                refused = true;
+                continue;
+            }
             const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
             if (processor && processor->GetState() == RejitProcessor::State::InProgress) {
                 if (IsDebugEnabled()) {
@@ -226,7 +235,7 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
             methods.push_back(methodDef);
         }
         if (modules.empty()) {
-            return S_OK;
+            return refused ? E_FAIL : S_OK;
         }
         ICorProfilerInfo10* info = RuntimeInfo();
         if (info == nullptr) {

@@ -140,6 +140,8 @@ PLUGIN_ROUNDS = 50
 # Native heap growth per plugin round allowed beyond that under one target alone (which varies by about
 # 20 KB): what the multiplexer kept for one round's 96 methods when it kept them for good was over 100 KB.
 PLUGIN_GROWTH_SLACK = 48 * 1024
+# A plugin method never called, whose IL the reading target reads in the plugin's ModuleUnloadStarted.
+PLUGIN_UNLOAD_READ = "E2E.Plugin.Plugin::Never"
 # Freed memory is poisoned and not cached per thread: a use after free reads the poison; the heap figures
 # have no thread cache in them.
 POISONED_HEAP = {"MALLOC_PERTURB_": "85", "GLIBC_TUNABLES": "glibc.malloc.tcache_count=0"}
@@ -808,19 +810,43 @@ def run_plugin(driver, targets, value, name, **options):
     return heap_growth(figures)
 
 
+def plugin_unload_reads(target):
+    """How many bodies the target read in the plugin's ModuleUnloadStarted."""
+    return sum(1 for r in target.records.calls("UnloadRead") if r.fields()[1].get("hr") == "0x0")
+
+
+def reused_module_ids(targets):
+    """Module ids that the targets saw at ModuleLoadStarted more than once, each counted per target."""
+    seen = Counter(r.details for t in targets for r in t.records.callbacks("ModuleLoadStarted"))
+    return [module for module, count in seen.items() if count > len(targets)]
+
+
 def plugin_unload(driver):
     """The program loads, calls and unloads a plugin assembly round after round (collectible contexts) under
     two targets rewriting its methods, the first one reading the IL of the method compiled last on a thread
     of its own until that method's module starts to unload: every round gives its own build's chained value
     (the two builds alternate, with the same tokens and other constants), and what the multiplexer keeps
-    does not grow with the rounds: the native heap grows about as much as under one target alone."""
-    alone = run_plugin(driver, plugin_targets([(1, "add 10")]), lambda v: v + 10, "alone", direct=True)
+    does not grow with the rounds: the native heap grows about as much as under one target alone. The first
+    target also reads a method never called in each ModuleUnloadStarted of the plugin, as many bodies as
+    directly."""
+    [direct] = plugin_targets([(1, "add 10")])
+    direct.settings["UNLOAD_READ"] = PLUGIN_UNLOAD_READ
+    alone = run_plugin(driver, [direct], lambda v: v + 10, "alone", direct=True)
     first, second = plugin_targets([(1, "add 10"), (2, "mul 2")])
     first.settings["PROXY_THREAD_MS"] = str(RUN_TIMEOUT * 1000)
+    first.settings["UNLOAD_READ"] = PLUGIN_UNLOAD_READ
     growth = run_plugin(driver, [first, second], lambda v: (v + 10) * 2, "multiplexed")
     print(f"native heap growth per round: {growth:.0f} bytes, {alone:.0f} under one target alone")
     require(growth <= alone + PLUGIN_GROWTH_SLACK,
             f"the native heap grows by {growth:.0f} bytes a round, {alone:.0f} under one target alone")
+    # The module is readable until its ModuleUnloadStarted returns, behind the multiplexer as directly.
+    reads = {"directly": plugin_unload_reads(direct), "behind the multiplexer": plugin_unload_reads(first)}
+    print(f"IL bodies read in the plugin's ModuleUnloadStarted: {reads}")
+    require(reads["directly"] == PLUGIN_ROUNDS and reads["behind the multiplexer"] == reads["directly"],
+            f"IL bodies read in {PLUGIN_ROUNDS} plugin unloads: {reads}")
+    # Whether a module took an unloaded module's id: the .NET 10 runtime reserves each collectible context's
+    # heaps upward without taking freed ranges again, so over these rounds it may give none.
+    print(f"module ids given again at ModuleLoadStarted: {len(reused_module_ids([first, second]))}")
 
 
 def rejit_steps(actions):

@@ -443,12 +443,21 @@ TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
 // Targets' threads whose calls began before the unload and end after it: what they leave behind goes
 // before the next module with the id compiles anything.
 TEST_F(ILChainTest, CallsInFlightAcrossAnUnloadLeaveNothingForTheNextModuleWithItsId) {
+    // The module stays readable until its ModuleUnloadStarted returns: a target reads it there.
+    second.Info().SetEventMask2(COR_PRF_MONITOR_JIT_COMPILATION | COR_PRF_MONITOR_MODULE_LOADS, 0);
+    ILTarget::ILRead lastRead{E_FAIL, nullptr, 0};
+    second.onModuleUnloadStarted = [&](ILTarget& target, ModuleID moduleId) {
+        lastRead = target.ReadIL(moduleId, Method);
+        return S_OK;
+    };
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadStarted(Module), S_OK);
+    EXPECT_EQ(Bytes(lastRead.header, lastRead.size), RuntimeIL);
     // The runtime may have freed the module: it is not asked.
-    EXPECT_EQ(second.ReadIL(Module, Method).hr, E_FAIL);
-    EXPECT_EQ(harness.runtime.ILRequests(Module, Method), 0);
+    EXPECT_EQ(second.ReadIL(Module, OtherMethod).hr, E_FAIL);
+    EXPECT_EQ(harness.runtime.ILRequests(Module, OtherMethod), 0);
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
     EXPECT_EQ(first.WriteIL(Module, Method, FirstIL), S_OK);
+    EXPECT_TRUE(AppliedBodies().empty()) << "the runtime was given IL for a module it has freed";
 
     const std::vector<BYTE> newIL = {0x0A, 0x16, 0x2A};
     harness.runtime.SetMethodIL(Module, Method, newIL);

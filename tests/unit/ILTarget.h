@@ -22,6 +22,8 @@ public:
     };
 
     JitAction onJitStarted;
+    // Runs in ModuleUnloadStarted, which the target hears once it asks for module loads.
+    std::function<HRESULT(ILTarget&, ModuleID)> onModuleUnloadStarted;
     HRESULT jitFinishedResult = S_OK;
     // Runs at the end of a successful Initialize.
     std::function<void(ILTarget&)> onInitialized;
@@ -43,6 +45,10 @@ public:
                                    BOOL /*fIsSafeToBlock*/) override {
         Record(functionId);
         return jitFinishedResult;
+    }
+
+    HRESULT ModuleUnloadStarted(ModuleID moduleId) override {
+        return onModuleUnloadStarted ? onModuleUnloadStarted(*this, moduleId) : S_OK;
     }
 
     ILRead ReadIL(ModuleID moduleId, mdMethodDef methodDef) const {

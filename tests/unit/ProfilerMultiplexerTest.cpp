@@ -134,10 +134,12 @@ TEST(MultiplexerEventMask, LaterMaskChangeSetsTheNewUnion) {
     auto* info = static_cast<ICorProfilerInfo10*>(first.Info());
     info->SetEventMask2(0x20, 0x4);
     info->SetEventMask(0x1);
-    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0xC, 0x2}, {0x2C, 0x6}, {0x9, 0x2}}));
+    // 0x20 asks for JIT events: module loads (0x4) stay from then on.
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0xC, 0x2}, {0x2C, 0x6}, {0xD, 0x2}}));
 }
 
-// While a target uses the IL chain the runtime is asked for module unloads too, and only for that.
+// Once a target uses the IL chain the runtime is asked for module unloads too, from then on (state kept
+// for a module goes at its unload), and only for that.
 TEST(MultiplexerEventMask, ILChainAsksTheRuntimeForModuleUnloadsNotTheTargets) {
     MultiplexerHarness harness;
     RecordingTarget& first = harness.AddTarget("A", COR_PRF_MONITOR_JIT_COMPILATION);
@@ -147,7 +149,8 @@ TEST(MultiplexerEventMask, ILChainAsksTheRuntimeForModuleUnloadsNotTheTargets) {
     info->SetEventMask(COR_PRF_ENABLE_REJIT);
     harness.Multiplexer().ModuleUnloadFinished(1, S_OK);
     info->SetEventMask(COR_PRF_MONITOR_FUNCTION_UNLOADS);
-    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0x26, 0}, {0x40006, 0}, {0x3, 0}}));
+    harness.Multiplexer().ModuleUnloadFinished(2, S_OK);
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{0x26, 0}, {0x40006, 0}, {0x7, 0}}));
     EXPECT_EQ(first.CallNames(), std::vector<std::string>{"Initialize"});
     EXPECT_EQ(second.CallNames(), std::vector<std::string>{"Initialize"});
 }

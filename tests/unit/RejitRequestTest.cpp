@@ -151,6 +151,22 @@ INSTANTIATE_TEST_SUITE_P(
         RequestKind{"Revert", [](RejitTarget& t) { return t.RequestRevert({Module}, {Method}); }}),
     [](const testing::TestParamInfo<RequestKind>& info) { return info.param.name; });
 
+// A module that has unloaded is refused as well, until a module takes its id.
+TEST_P(RejitMaskGateTest, ModuleThatUnloadedIsRefusedUntilItsIdIsTaken) {
+    RejitTarget& target = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    Multiplexer().ModuleUnloadStarted(Module);
+    Multiplexer().ModuleUnloadFinished(Module, S_OK);
+
+    EXPECT_EQ(GetParam().request(target), E_FAIL);
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_EQ(Block(target), nullptr);
+
+    Multiplexer().ModuleLoadStarted(Module);
+    EXPECT_EQ(GetParam().request(target), S_OK);
+    EXPECT_EQ(Requests().size(), 1u);
+}
+
 TEST_F(RejitRequestTest, NullArraysAreRefusedBeforeAnythingHappens) {
     RejitTarget& a = harness.AddTarget("A");
     harness.BuildAndInitialize();
@@ -370,31 +386,48 @@ TEST_F(RejitRequestTest, GetReJITParametersWithoutAProcessorAnswersSOk) {
 // it is kept under Third: its id is no longer handed out.
 TEST_F(RejitRequestTest, ProcessorGetsTheRecordedFunctionIdOrZero) {
     constexpr ModuleID Plugin = 0x2000;
+    constexpr ModuleID EarlierPlugin = 0x3000;
+    constexpr mdMethodDef Fourth = 0x06000004;
+    constexpr mdMethodDef Fifth = 0x06000005;
     constexpr ClassID LibType = 0xC1;
     constexpr ClassID PluginStruct = 0xC2;
+    constexpr ClassID LibListOfPluginStruct = 0xC3;
     constexpr FunctionID Instantiation = 0xF01;
+    constexpr FunctionID OverAClass = 0xF02;
+    constexpr FunctionID FirstOfFifth = 0xF03;
+    constexpr FunctionID LaterOfFifth = 0xF04;
     RejitTarget& a = harness.AddTarget("A", true);
     harness.BuildAndInitialize();
     harness.runtime.AddClass(LibType, Module);
     harness.runtime.AddClass(PluginStruct, Plugin);
+    harness.runtime.AddClass(LibListOfPluginStruct, Module, {PluginStruct});
     harness.runtime.AddFunction(Function, Module, Other, LibType);
     harness.runtime.AddFunction(Instantiation, Module, Third, LibType, {PluginStruct});
-    Multiplexer().JITCompilationStarted(Function, TRUE);
-    Multiplexer().JITCompilationStarted(Instantiation, TRUE);
+    // Fourth<LibList<PluginStruct>>: the type argument is a class, made of the plugin's type.
+    harness.runtime.AddFunction(OverAClass, Module, Fourth, LibType, {LibListOfPluginStruct});
+    harness.runtime.AddFunction(FirstOfFifth, Module, Fifth, LibType);
+    harness.runtime.AddFunction(LaterOfFifth, Module, Fifth, LibType, {PluginStruct});
+    for (const FunctionID function : {Function, Instantiation, OverAClass, FirstOfFifth}) {
+        Multiplexer().JITCompilationStarted(function, TRUE);
+    }
+    // An earlier unload finds Fifth's first id of its own module only; its later id is over the plugin.
+    Multiplexer().ModuleUnloadStarted(EarlierPlugin);
+    Multiplexer().JITCompilationStarted(LaterOfFifth, TRUE);
     Multiplexer().ModuleUnloadStarted(Plugin);
 
-    a.RequestReJIT({Module, Module, Module}, {Method, Other, Third});
-    for (const mdMethodDef method : {Method, Other, Third}) {
+    const std::vector<mdMethodDef> methods{Method, Other, Third, Fourth, Fifth};
+    a.RequestReJIT(std::vector<ModuleID>(methods.size(), Module), methods);
+    for (const mdMethodDef method : methods) {
         Multiplexer().GetReJITParameters(Module, method, &control);
     }
 
     const auto calls = a.Calls();
-    ASSERT_EQ(a.CallNames(), (std::vector<std::string>{"ReJITCompilationStarted", "GetReJITParameters",
-                                                       "ReJITCompilationStarted", "GetReJITParameters",
-                                                       "ReJITCompilationStarted", "GetReJITParameters"}));
-    EXPECT_EQ(calls[0].args, ArgsBits(FunctionID{0}, ReJITID{1}, BOOL{FALSE}));
-    EXPECT_EQ(calls[2].args, ArgsBits(Function, ReJITID{1}, BOOL{FALSE}));
-    EXPECT_EQ(calls[4].args, ArgsBits(FunctionID{0}, ReJITID{1}, BOOL{FALSE}));
+    ASSERT_EQ(calls.size(), 2 * methods.size());
+    const FunctionID expected[] = {0, Function, 0, 0, 0};
+    for (std::size_t index = 0; index < methods.size(); ++index) {
+        EXPECT_EQ(calls[2 * index].name, "ReJITCompilationStarted");
+        EXPECT_EQ(calls[2 * index].args, ArgsBits(expected[index], ReJITID{1}, BOOL{FALSE})) << index;
+    }
 }
 
 TEST_F(RejitRequestTest, NotificationsNeedTheFunctionAndItsProcessor) {

@@ -317,4 +317,8 @@ public static class Plugin
 
     [MethodImpl(MethodImplOptions.NoInlining)]
     public static int M95(int round) => round + Base + 95;
+
+    // Never called: a target reads its IL while the plugin unloads.
+    [MethodImpl(MethodImplOptions.NoInlining)]
+    public static int Never(int round) => round + Base - 1;
 }

@@ -90,6 +90,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "REJIT_IN_CALLBACK")) {
         config.rejitInCallback = *value;
     }
+    if (auto value = Variable(number, "UNLOAD_READ")) {
+        config.unloadRead = Split(*value, ',');
+    }
     return config;
 }
 

@@ -35,6 +35,9 @@ struct TargetConfig {
     std::string throwIn; // _THROW_IN: the callback that throws a std::runtime_error, each time
     std::string
         rejitInCallback; // _REJIT_IN_CALLBACK: "rejit" or "revert" from inside the first GetReJITParameters
+    // _UNLOAD_READ: comma-separated "Namespace.Type::Method" names whose IL the target reads in the
+    // ModuleUnloadStarted of a module that defines them
+    std::vector<std::string> unloadRead;
 
     static TargetConfig FromEnvironment(int number);
 };

@@ -47,6 +47,13 @@ std::string Narrow(const WCHAR* text) {
     return result;
 }
 
+// ASCII names for metadata lookups, NUL-terminated.
+std::vector<WCHAR> Wide(const std::string& text) {
+    std::vector<WCHAR> result(text.begin(), text.end());
+    result.push_back(0);
+    return result;
+}
+
 } // namespace
 
 TestTarget::TestTarget(TargetConfig config)
@@ -115,6 +122,13 @@ HRESULT TestTarget::AssemblyLoadFinished(AssemblyID assemblyId, HRESULT) {
     return S_OK;
 }
 
+// Only the id: the module cannot be asked for its name yet.
+HRESULT TestTarget::ModuleLoadStarted(ModuleID moduleId) {
+    Received("ModuleLoadStarted", Hex(moduleId));
+    ThrowIfAsked("ModuleLoadStarted");
+    return S_OK;
+}
+
 HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
     Received("ModuleLoadFinished", ModuleName(moduleId));
     ThrowIfAsked("ModuleLoadFinished");
@@ -128,6 +142,7 @@ HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
 HRESULT TestTarget::ModuleUnloadStarted(ModuleID moduleId) {
     Received("ModuleUnloadStarted", ModuleName(moduleId));
     ThrowIfAsked("ModuleUnloadStarted");
+    ReadILAtUnload(moduleId);
     // The runtime may give a later module's methods the same ids.
     std::lock_guard<std::mutex> lock(_ilLock);
     for (auto entry = _rewritten.begin(); entry != _rewritten.end();) {
@@ -305,6 +320,32 @@ void TestTarget::ReadILFromThread() {
                        " failed=" + std::to_string(failed));
     if (calls == 0) {
         Fail("no IL read from the target's thread");
+    }
+}
+
+void TestTarget::ReadILAtUnload(ModuleID moduleId) {
+    if (_config.unloadRead.empty()) {
+        return;
+    }
+    ComPtr<IMetaDataImport> import;
+    if (FAILED(_info->GetModuleMetaData(moduleId, ofRead, IID_IMetaDataImport,
+                                        reinterpret_cast<IUnknown**>(import.ReleaseAndGetAddressOf())))) {
+        return;
+    }
+    for (const std::string& name : _config.unloadRead) {
+        const size_t colons = name.find("::");
+        mdTypeDef type = 0;
+        mdMethodDef token = 0;
+        if (colons == std::string::npos ||
+            FAILED(import->FindTypeDefByName(Wide(name.substr(0, colons)).data(), 0, &type)) ||
+            FAILED(import->FindMethod(type, Wide(name.substr(colons + 2)).data(), nullptr, 0, &token))) {
+            continue;
+        }
+        LPCBYTE header = nullptr;
+        ULONG size = 0;
+        const HRESULT hr = _info->GetILFunctionBody(moduleId, token, &header, &size);
+        _record.Record("call", "UnloadRead",
+                       name + " hr=" + HexResult(hr) + " size=" + std::to_string(SUCCEEDED(hr) ? size : 0));
     }
 }
 

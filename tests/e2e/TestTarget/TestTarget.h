@@ -32,6 +32,7 @@ public:
     HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override;
     HRESULT Shutdown() override;
     HRESULT AssemblyLoadFinished(AssemblyID assemblyId, HRESULT hrStatus) override;
+    HRESULT ModuleLoadStarted(ModuleID moduleId) override;
     HRESULT ModuleLoadFinished(ModuleID moduleId, HRESULT hrStatus) override;
     HRESULT ModuleUnloadStarted(ModuleID moduleId) override;
     HRESULT JITCompilationStarted(FunctionID functionId, BOOL fIsSafeToBlock) override;
@@ -62,6 +63,8 @@ private:
     // The method's current IL read through the info object, rewritten; empty when only read or failed.
     std::vector<BYTE> RewriteCurrentIL(const Method& method, std::string& read);
     void ReadILFromThread();
+    // Reads the IL of the configured methods that the unloading module defines; each read is recorded.
+    void ReadILAtUnload(ModuleID moduleId);
     void StartStep(const std::string& action);
     void Request(const std::string& action);
     std::string ModuleName(ModuleID moduleId);
