@@ -90,6 +90,12 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "REJIT_IN_CALLBACK")) {
         config.rejitInCallback = *value;
     }
+    if (auto value = Variable(number, "REJIT_INLINERS")) {
+        config.rejitInliners = static_cast<DWORD>(Number(*value));
+    }
+    if (auto value = Variable(number, "REJIT_REWRITE_INLINERS")) {
+        config.rejitRewritesInliners = Number(*value) != 0;
+    }
     return config;
 }
 

@@ -35,6 +35,9 @@ struct TargetConfig {
     std::string throwIn; // _THROW_IN: the callback that throws a std::runtime_error, each time
     std::string
         rejitInCallback; // _REJIT_IN_CALLBACK: "rejit" or "revert" from inside the first GetReJITParameters
+    // _REJIT_INLINERS: a "rejit" step asks RequestReJITWithInliners with these COR_PRF_REJIT_FLAGS
+    std::optional<DWORD> rejitInliners;
+    bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
 
     static TargetConfig FromEnvironment(int number);
 };
