@@ -129,6 +129,13 @@ private:
     // Forgets the function ids that the module's unload frees under other modules' methods: instantiations
     // over its types. Asks the runtime while the ids are still valid.
     void ForgetInstantiationsOver(ModuleID moduleId);
+    // The processor for a ReJIT that the runtime made on its own of a method without a processor of a
+    // requested ReJIT: a method that inlined one asked for with its inliners. It is handed to the targets
+    // that asked with inliners; with markTargets they (and later holders of IL) rewrite it in the coming
+    // GetReJITParameters. Empty when no target asked with inliners. Under _rejitLock.
+    std::shared_ptr<RejitProcessor> InlinerRejitProcessor(ModuleID moduleId, mdMethodDef methodDef,
+                                                          std::shared_ptr<RejitProcessor> processor,
+                                                          bool markTargets);
     // The function's module and token from the runtime; E_FAIL without the runtime's info object.
     HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
                                       mdMethodDef& methodDef) const;
@@ -151,6 +158,9 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
+    // Targets that have asked for a ReJIT with inliners, under _rejitLock. Kept for the process's life:
+    // the runtime ReJITs an inliner at its next call, long after the request.
+    std::vector<ITargetProfilerProxy*> _rejitWithInlinersRequesters;
     // What is kept of each method: its function id once the runtime compiled it, and its IL cache entry
     // (the IL last given to the runtime, or read from it). One entry and one lock for both, since a
     // compilation reads and writes both.

@@ -94,7 +94,10 @@ HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef m
                   _metadataHelper->GetMethodName(moduleId, methodId));
         }
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+        if (!processor || processor->ServesInliners()) {
+            processor = InlinerRejitProcessor(moduleId, methodId, processor, true);
+        }
         if (!processor) {
             Error("ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodId));
@@ -127,7 +130,10 @@ HRESULT ProfilerMultiplexer::ReJITCompilationStarted(FunctionID functionId, ReJI
             return E_FAIL;
         }
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        if (!processor) {
+            processor = InlinerRejitProcessor(moduleId, methodDef, nullptr, false);
+        }
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITCompilationStarted, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -151,7 +157,10 @@ HRESULT ProfilerMultiplexer::ReJITCompilationFinished(FunctionID functionId, ReJ
             return E_FAIL;
         }
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        if (!processor) {
+            processor = InlinerRejitProcessor(moduleId, methodDef, nullptr, false);
+        }
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITCompilationFinished, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -171,7 +180,10 @@ HRESULT ProfilerMultiplexer::ReJITError(ModuleID moduleId, mdMethodDef methodId,
                   _metadataHelper->GetMethodName(moduleId, methodId), hrStatus);
         }
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+        if (!processor) {
+            processor = InlinerRejitProcessor(moduleId, methodId, nullptr, false);
+        }
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITError, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodId));
@@ -201,6 +213,10 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
             return E_FAIL;
         }
         std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+        if (rejitFlags && std::find(_rejitWithInlinersRequesters.begin(), _rejitWithInlinersRequesters.end(),
+                                    requester) == _rejitWithInlinersRequesters.end()) {
+            _rejitWithInlinersRequesters.push_back(requester);
+        }
         std::vector<ModuleID> modules;
         std::vector<mdMethodDef> methods;
         bool refused = false;
@@ -293,6 +309,44 @@ void ProfilerMultiplexer::AssignTargetProfilersForRejit(ITargetProfilerProxy* re
     for (++position; position != last; ++position) {
         (*position)->RequestRejit(moduleId, methodDef, false);
     }
+}
+
+std::shared_ptr<RejitProcessor>
+ProfilerMultiplexer::InlinerRejitProcessor(ModuleID moduleId, mdMethodDef methodDef,
+                                           std::shared_ptr<RejitProcessor> processor, bool markTargets) {
+    if (_rejitWithInlinersRequesters.empty()) {
+        return processor;
+    }
+    // In list order, as the IL chain runs.
+    std::vector<ITargetProfilerProxy*> requesters;
+    const auto [first, last] = InitializedProxyInterfaces();
+    for (auto proxy = first; proxy != last; ++proxy) {
+        if (std::find(_rejitWithInlinersRequesters.begin(), _rejitWithInlinersRequesters.end(),
+                      proxy->get()) != _rejitWithInlinersRequesters.end()) {
+            requesters.push_back(proxy->get());
+        }
+    }
+    if (requesters.empty()) {
+        return processor;
+    }
+    if (IsDebugEnabled()) {
+        Debug("ProfilerMultiplexer, {} is ReJITted as an inliner: handled for the {:d} targets that asked "
+              "for a ReJIT with inliners",
+              _metadataHelper->GetMethodName(moduleId, methodDef), requesters.size());
+    }
+    if (markTargets) {
+        // As if each had asked for the method itself: it and every later target holding IL rewrite it.
+        for (ITargetProfilerProxy* requester : requesters) {
+            AssignTargetProfilersForRejit(requester, moduleId, methodDef, false, processor);
+            processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        }
+    } else if (!processor) {
+        processor = std::make_shared<RejitProcessor>(this, requesters.front(), _targetProfilerProxyInterfaces,
+                                                     moduleId, methodDef);
+        _rejitProcessors[moduleId][methodDef] = processor;
+    }
+    processor->ServeInliners(std::move(requesters));
+    return processor;
 }
 
 HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) {

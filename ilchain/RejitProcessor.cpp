@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -49,6 +50,11 @@ RejitProcessor::~RejitProcessor() = default;
 void RejitProcessor::Reset(ITargetProfilerProxy* requester) {
     _pRequester = requester;
     _state = State::Requested;
+    _inlinerRequesters.clear();
+}
+
+void RejitProcessor::ServeInliners(std::vector<ITargetProfilerProxy*> requesters) {
+    _inlinerRequesters = std::move(requesters);
 }
 
 std::string RejitProcessor::MethodName() const {
@@ -159,6 +165,14 @@ HRESULT RejitProcessor::ApplyToRuntime(ICorProfilerFunctionControl* pFunctionCon
     std::shared_ptr<IFunctionILBlock> block;
     for (auto proxy = _targetProfilers.rbegin(); proxy != _targetProfilers.rend() && !block; ++proxy) {
         block = (*proxy)->GetNonEmptyILBlock(_moduleId, _methodDef);
+    }
+    if (!block && ServesInliners()) {
+        if (IsDebugEnabled()) {
+            Debug("RejitProcessor::GetReJITParameters, could not find an IL block for inliner {}, its own IL "
+                  "is compiled",
+                  MethodName());
+        }
+        return S_OK;
     }
     if (!block) {
         if (IsDebugEnabled()) {
@@ -294,9 +308,11 @@ HRESULT RejitProcessor::Notify(const Notification& notification, FunctionID func
 
 bool RejitProcessor::SkipsNotification(const Notification& notification, ITargetProfilerProxy& proxy,
                                        FunctionID functionId) const {
+    const bool takesPart =
+        proxy.HasNonEmptyILBlock(_moduleId, _methodDef) ||
+        std::find(_inlinerRequesters.begin(), _inlinerRequesters.end(), &proxy) != _inlinerRequesters.end();
     const bool skip = (notification.skipsCallOrderReverting && proxy.ShouldRevertRejitCallOrder()) ||
-                      !proxy.HasNonEmptyILBlock(_moduleId, _methodDef) ||
-                      !proxy.SupportsCallback(notification.function);
+                      !takesPart || !proxy.SupportsCallback(notification.function);
     if (skip && IsDebugEnabled()) {
         if (notification.skipLineNamesFunction) {
             Debug(notification.skipLine, proxy.GetName(), functionId, MethodName());

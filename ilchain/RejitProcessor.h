@@ -32,8 +32,14 @@ public:
     RejitProcessor& operator=(const RejitProcessor&) = delete;
     virtual ~RejitProcessor();
 
-    // A new request for the method: back to Requested.
+    // A new request for the method: back to Requested, no longer a ReJIT of an inliner.
     void Reset(ITargetProfilerProxy* requester);
+
+    // A ReJIT that the runtime made of the method because it inlined a method asked for with its inliners,
+    // by these targets: they hear its notifications whether or not they hold IL, and when no target holds
+    // IL the method's own IL is compiled (no revert).
+    void ServeInliners(std::vector<ITargetProfilerProxy*> requesters);
+    bool ServesInliners() const noexcept { return !_inlinerRequesters.empty(); }
 
     // Runs the pending targets, then passes the result to the runtime's function control or reverts the
     // method when no target holds IL; also when no target was pending. Ends Completed however it ends.
@@ -81,6 +87,7 @@ private:
     mdMethodDef _methodDef;
     FunctionID _functionId = 0;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
+    std::vector<ITargetProfilerProxy*> _inlinerRequesters;
 };
 
 } // namespace profilermultiplexer

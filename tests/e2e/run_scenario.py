@@ -992,6 +992,50 @@ def rejit_replay_revert(driver):
     run_rejit(driver, [first, second], [1, 2])
 
 
+INLINEE = "E2E.App.RejitInliners::Inlinee"
+INLINER = "E2E.App.RejitInliners::Inliner"
+# COR_PRF_REJIT_BLOCK_INLINING, which the runtime requires, and COR_PRF_REJIT_INLINING_CALLBACKS.
+REJIT_WITH_INLINERS = 0x3
+
+
+def inliner_rejits(target):
+    """The target's ReJIT callbacks, each as (callback, method), counted."""
+    names = ("GetReJITParameters", "ReJITCompilationStarted", "ReJITCompilationFinished", "ReJITError")
+    return Counter((r.name, r.fields()[0]) for r in target.records.callbacks() if r.name in names)
+
+
+def rejit_inliners(driver):
+    """A target asks for a ReJIT of a small method with its inliners (tiered compilation off): the runtime
+    also ReJITs the method that inlined it. Behind the multiplexer, with another ReJIT target in front, the
+    target takes part in the inliner's ReJIT as it does loaded directly: the same callbacks, and the inliner
+    returns the same value, whether the target rewrites only the method it named or the inliner too."""
+    for rewrites_inliners, value in ((False, 111), (True, 121)):
+        reference = None
+        for direct in (True, False):
+            target = Target("e2e_2", 2, 2, JIT_COMPILATION | REJIT, il_rewrite="add 10", rejit_method=INLINEE,
+                            rejit_steps="E2E.App.RejitInliners::Step1=rejit",
+                            rejit_inliners=REJIT_WITH_INLINERS, rejit_rewrite_inliners=int(rewrites_inliners))
+            front = Target("e2e_1", 1, 1, JIT_COMPILATION | REJIT)
+            targets = [target] if direct else [front, target]
+            mode = ("direct" if direct else "multiplexed") + (", inliner rewritten" if rewrites_inliners else "")
+            try:
+                run = run_program(driver, targets, {"DOTNET_TieredCompilation": "0"}, "inliners",
+                                  ["inlinee = 1", "value = 101", f"after step 1: value = {value}"], [str(value)],
+                                  direct=direct)
+                requests = il_calls(target, "RequestReJITWithInliners", INLINEE)
+                require(requests == [{"hr": "0x0"}], f"RequestReJITWithInliners: {requests}")
+                rejits = inliner_rejits(target)
+                require(rejits[("GetReJITParameters", INLINER)] > 0, f"no ReJIT of the inliner: {rejits}")
+                if direct:
+                    reference = rejits
+                else:
+                    require(rejits == reference, f"ReJIT callbacks {dict(rejits)}, directly {dict(reference)}")
+                    require(not inliner_rejits(front), f"e2e_1 took part: {dict(inliner_rejits(front))}")
+                    run.require_no_log("cant find the RejitProcessor object")
+            except ScenarioFailure as failure:
+                raise ScenarioFailure(f"[{mode}] {failure}") from None
+
+
 # A target built on the shared C++ runtime throws std::runtime_error, each in a fresh process so that its throw
 # comes before any the multiplexer makes itself: caught and logged, the program runs unchanged.
 
@@ -1105,7 +1149,7 @@ SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, si
                                      il_first_only, il_guard, il_many, plugin_unload,
                                      rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
                                      rejit_replay_rejit, rejit_replay_revert, throw_first, throw_jit,
-                                     throw_rejit, attach)}
+                                     throw_rejit, attach, rejit_inliners)}
 
 
 def main():

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -381,6 +382,73 @@ TEST_F(RejitRequestTest, GetReJITParametersWithoutAProcessorAnswersSOk) {
                          "ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for " +
                              MethodName()));
 }
+
+// The runtime also ReJITs the methods that inlined one asked for with its inliners (Other inlines Method):
+// after such a request, the targets that made it take part in that ReJIT, and in its notifications, whether
+// they rewrite the inliner or not; after a plain request, they are dropped as before.
+struct InlinerRow {
+    const char* name;
+    bool withInliners;
+    bool rewritesInliner;
+    std::vector<std::string> journal;
+    std::optional<std::vector<BYTE>> ilPassed;
+};
+
+void PrintTo(const InlinerRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class RejitInlinerTest : public RejitRequestTest, public testing::WithParamInterface<InlinerRow> {};
+
+TEST_P(RejitInlinerTest, InlinerIsReJITtedForTheTargetsThatAskedWithInliners) {
+    LogCapture capture("err");
+    harness.AddTarget("A");
+    RejitTarget& b = harness.AddTarget("B");
+    RejitTarget& c = harness.AddTarget("C");
+    b.onGetReJITParameters = [this](RejitTarget&, ICorProfilerFunctionControl* function) {
+        const BYTE il[] = {0x0B, 0x2A};
+        return GetParam().rewritesInliner ? function->SetILFunctionBody(2, il) : S_OK;
+    };
+    harness.BuildAndInitialize();
+    harness.runtime.AddFunction(Function, Module, Other);
+    RejitHarness::GiveIL(c, Module, Other, {0x0C, 0x2A});
+    if (GetParam().withInliners) {
+        b.RequestReJITWithInliners(COR_PRF_REJIT_INLINING_CALLBACKS, {Module}, {Method});
+    } else {
+        b.RequestReJIT({Module}, {Method});
+    }
+    harness.journal.Clear();
+    harness.runtime.ClearRequests();
+
+    EXPECT_EQ(Multiplexer().GetReJITParameters(Module, Other, &control), S_OK);
+    Multiplexer().ReJITCompilationFinished(Function, 2, S_OK, TRUE);
+    // Raised for an inliner that never got as far as GetReJITParameters.
+    Multiplexer().ReJITError(Module, Third, 0, E_FAIL);
+
+    EXPECT_EQ(harness.journal.Entries(), GetParam().journal);
+    EXPECT_EQ(control.ilBody, GetParam().ilPassed);
+    EXPECT_TRUE(Requests().empty()) << "an inliner left alone keeps its own IL: no revert";
+    EXPECT_EQ(Contains(capture.Messages(),
+                       "ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for " +
+                           MethodName(Other)),
+              !GetParam().withInliners);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RejitInlinerTest,
+                         testing::Values(InlinerRow{"PlainRequest", false, true, {}, std::nullopt},
+                                         InlinerRow{"Rewritten",
+                                                    true,
+                                                    true,
+                                                    {"B:GetReJITParameters", "C:GetReJITParameters",
+                                                     "B:ReJITCompilationFinished", "B:ReJITError"},
+                                                    std::vector<BYTE>{0x0B, 0x2A}},
+                                         InlinerRow{"LeftAlone",
+                                                    true,
+                                                    false,
+                                                    {"B:GetReJITParameters", "C:GetReJITParameters",
+                                                     "B:ReJITCompilationFinished", "B:ReJITError"},
+                                                    std::nullopt}),
+                         [](const testing::TestParamInfo<InlinerRow>& info) { return info.param.name; });
 
 // An instantiation over an unloaded plugin's type (Third<PluginStruct>) is freed with the plugin, though
 // it is kept under Third: its id is no longer handed out.

@@ -15,6 +15,7 @@ public static class Program
         ["ilmany"] = IlChain.RunMany,
         ["rejit"] = RejitSteps.Run,
         ["plugin"] = Plugins.Run,
+        ["inliners"] = RejitInliners.Run,
     };
 
     public static int Main(string[] args)

@@ -93,6 +93,12 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "UNLOAD_READ")) {
         config.unloadRead = Split(*value, ',');
     }
+    if (auto value = Variable(number, "REJIT_INLINERS")) {
+        config.rejitInliners = static_cast<DWORD>(Number(*value));
+    }
+    if (auto value = Variable(number, "REJIT_REWRITE_INLINERS")) {
+        config.rejitRewritesInliners = Number(*value) != 0;
+    }
     return config;
 }
 

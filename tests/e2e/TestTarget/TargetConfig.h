@@ -38,6 +38,9 @@ struct TargetConfig {
     // _UNLOAD_READ: comma-separated "Namespace.Type::Method" names whose IL the target reads in the
     // ModuleUnloadStarted of a module that defines them
     std::vector<std::string> unloadRead;
+    // _REJIT_INLINERS: a "rejit" step asks RequestReJITWithInliners with these COR_PRF_REJIT_FLAGS
+    std::optional<DWORD> rejitInliners;
+    bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
 
     static TargetConfig FromEnvironment(int number);
 };

@@ -186,7 +186,7 @@ HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
     const Method method = Describe(moduleId, methodId);
     Received("GetReJITParameters", method.name);
     ThrowIfAsked("GetReJITParameters");
-    if (method.name == _config.rejitMethod && !_dropped) {
+    if ((method.name == _config.rejitMethod || _config.rejitRewritesInliners) && !_dropped) {
         std::string read;
         const std::vector<BYTE> il = RewriteCurrentIL(method, read);
         if (!il.empty()) {
@@ -370,7 +370,9 @@ void TestTarget::Request(const std::string& action) {
         Fail(action + " of " + _config.rejitMethod + " before its first JIT compilation");
         return;
     }
-    if (action == "rejit") {
+    if (action == "rejit" && _config.rejitInliners) {
+        RequestWithInliners(*method);
+    } else if (action == "rejit") {
         const HRESULT hr = _info->RequestReJIT(1, &method->module, &method->token);
         _record.Record("call", "RequestReJIT", method->name + " hr=" + HexResult(hr));
     } else if (action == "revert") {
@@ -380,6 +382,19 @@ void TestTarget::Request(const std::string& action) {
                        method->name + " hr=" + HexResult(hr) + " status=" + HexResult(status));
     } else {
         Fail("unknown step " + action);
+    }
+}
+
+void TestTarget::RequestWithInliners(Method method) {
+    ComPtr<ICorProfilerInfo10> info;
+    HRESULT hr = _info->QueryInterface(IID_ICorProfilerInfo10,
+                                       reinterpret_cast<void**>(info.ReleaseAndGetAddressOf()));
+    if (SUCCEEDED(hr)) {
+        hr = info->RequestReJITWithInliners(*_config.rejitInliners, 1, &method.module, &method.token);
+    }
+    _record.Record("call", "RequestReJITWithInliners", method.name + " hr=" + HexResult(hr));
+    if (FAILED(hr)) {
+        Fail("RequestReJITWithInliners: " + HexResult(hr));
     }
 }
 

@@ -67,6 +67,7 @@ private:
     void ReadILAtUnload(ModuleID moduleId);
     void StartStep(const std::string& action);
     void Request(const std::string& action);
+    void RequestWithInliners(Method method);
     std::string ModuleName(ModuleID moduleId);
     std::string AssemblyName(AssemblyID assemblyId);
     // Counts a broken expectation and records why.
