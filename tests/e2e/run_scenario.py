@@ -145,6 +145,14 @@ PLUGIN_UNLOAD_READ = "E2E.Plugin.Plugin::Never"
 # Freed memory is poisoned and not cached per thread: a use after free reads the poison; the heap figures
 # have no thread cache in them.
 POISONED_HEAP = {"MALLOC_PERTURB_": "85", "GLIBC_TUNABLES": "glibc.malloc.tcache_count=0"}
+# The runtime hands out executable memory from a range it reserves at start-up, upward, never taking a freed
+# range again: each collectible context's heaps (where its module ids lie) come after the last one's. Under a
+# limited address space, InitialExecMemoryPercent=0 reserves no such range: the heaps are mapped where the
+# kernel finds room, a range just freed, and a plugin module takes an unloaded one's id. The hard heap limit
+# keeps the GC's reservation within the limit on any machine.
+PLUGIN_ENVIRONMENT = {**POISONED_HEAP, "DOTNET_InitialExecMemoryPercent": "0",
+                      "DOTNET_GCHeapHardLimit": "0x10000000"}
+PLUGIN_ADDRESS_SPACE = 1 << 40
 TIERING = (("tiered", "1"), ("not tiered", "0"))
 
 LOG_LINE = re.compile(r"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[(\w+)\] \[thread \d+\] (.*)$")
@@ -272,11 +280,13 @@ class Driver:
         env["DOTNET_DbgEnableMiniDump"] = "0"
         return env
 
-    def execute(self, env, exit_code=0, program=("workload",)):
+    def execute(self, env, exit_code=0, program=("workload",), address_space=None):
         command = ["dotnet", self.app, program[0], str(exit_code), *program[1:]]
 
         def no_core_dump():
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+            if address_space is not None:
+                resource.setrlimit(resource.RLIMIT_AS, (address_space, address_space))
 
         process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                    preexec_fn=no_core_dump, start_new_session=True)
@@ -296,10 +306,11 @@ class Driver:
         return self._baseline
 
     def run(self, targets, exit_code=0, extra=None, log_folder=True, log_level="info", direct=False,
-            program=("workload",), output=None):
+            program=("workload",), output=None, address_space=None):
         """Runs the program under the multiplexer, or with direct=True under the one target alone; returns
         the run, with the targets' records read back. program is the program's scenario and its arguments;
-        output is its expected output, by default that of a run without profiler."""
+        output is its expected output, by default that of a run without profiler; address_space limits the
+        program's address space (bytes)."""
         logs = os.path.join(self.work, "logs")
         os.makedirs(logs, exist_ok=True)
         env = self.clean_environment()
@@ -319,7 +330,7 @@ class Driver:
                 os.remove(out)
             env.update(target.environment("CORECLR_", self.library, out))
         env.update(extra or {})
-        returncode, stdout, stderr, pid = self.execute(env, exit_code, program)
+        returncode, stdout, stderr, pid = self.execute(env, exit_code, program, address_space)
         log_path = self.log_path(env, pid)
         run = Run(returncode, stdout, stderr, pid, log_path)
         for target in targets:
@@ -803,7 +814,8 @@ def run_plugin(driver, targets, value, name, **options):
     lines = [f"round {r}: {sum(value(r + plugin_base(r) + k) for k in range(PLUGIN_COUNT))}"
              for r in range(1, PLUGIN_ROUNDS + 1)]
     figures = os.path.join(driver.work, f"heap_{name}.txt")
-    run_program(driver, targets, POISONED_HEAP, "plugin", lines, [str(PLUGIN_ROUNDS), figures], **options)
+    run_program(driver, targets, PLUGIN_ENVIRONMENT, "plugin", lines, [str(PLUGIN_ROUNDS), figures],
+                address_space=PLUGIN_ADDRESS_SPACE, **options)
     for target in targets:
         unloads = [r for r in target.records.callbacks("ModuleUnloadStarted") if r.details == "Plugin.dll"]
         require(len(unloads) == PLUGIN_ROUNDS, f"{target.name}: {len(unloads)} unloads of the plugin")
@@ -828,7 +840,7 @@ def plugin_unload(driver):
     (the two builds alternate, with the same tokens and other constants), and what the multiplexer keeps
     does not grow with the rounds: the native heap grows about as much as under one target alone. The first
     target also reads a method never called in each ModuleUnloadStarted of the plugin, as many bodies as
-    directly."""
+    directly. In both runs a plugin module takes the id of one unloaded before (see PLUGIN_ENVIRONMENT)."""
     [direct] = plugin_targets([(1, "add 10")])
     direct.settings["UNLOAD_READ"] = PLUGIN_UNLOAD_READ
     alone = run_plugin(driver, [direct], lambda v: v + 10, "alone", direct=True)
@@ -844,9 +856,11 @@ def plugin_unload(driver):
     print(f"IL bodies read in the plugin's ModuleUnloadStarted: {reads}")
     require(reads["directly"] == PLUGIN_ROUNDS and reads["behind the multiplexer"] == reads["directly"],
             f"IL bodies read in {PLUGIN_ROUNDS} plugin unloads: {reads}")
-    # Whether a module took an unloaded module's id: the .NET 10 runtime reserves each collectible context's
-    # heaps upward without taking freed ranges again, so over these rounds it may give none.
-    print(f"module ids given again at ModuleLoadStarted: {len(reused_module_ids([first, second]))}")
+    # A plugin module takes an unloaded one's id, so the values and rewrites above hold across a reused id.
+    reused = {"directly": reused_module_ids([direct]), "behind the multiplexer": reused_module_ids([first, second])}
+    print(f"module ids given again at ModuleLoadStarted: {reused}")
+    for run, ids in reused.items():
+        require(ids, f"no module id was given again in {PLUGIN_ROUNDS} plugin rounds {run}: reuse is not tested")
 
 
 def rejit_steps(actions):
