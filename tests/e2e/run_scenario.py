@@ -38,6 +38,10 @@ GC = 0x80
 THREADS = 0x200
 REJIT = 0x40000
 HIGH_BASIC_GC = 0x10 << 32
+OBJECT_ALLOCATED = 0x100
+ENABLE_OBJECT_ALLOCATED = 0x800000
+HIGH_LARGE_OBJECTS_ALLOCATED = 0x40 << 32
+HIGH_PINNED_OBJECTS_ALLOCATED = 0x100 << 32
 ALWAYS = -1
 
 # The mask bits that ask for each callback: a target may receive a callback only when its own mask shares
@@ -80,7 +84,7 @@ CALLBACK_BITS = {
     "RuntimeThreadSuspended": 0x10000,
     "RuntimeThreadResumed": 0x10000,
     "MovedReferences": GC,
-    "ObjectAllocated": 0x100,
+    "ObjectAllocated": OBJECT_ALLOCATED | HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED,
     "ObjectsAllocatedByClass": GC,
     "ObjectReferences": GC,
     "RootReferences": GC,
@@ -998,13 +1002,41 @@ def throw_rejit(driver):
                     f"{display_name(REJIT_VALUE)}")
 
 
+# What the runtime's own profiler tests do.
+
+PINNED_COUNT = 8
+PINNED_LENGTH = 1000
+
+
+def pinned_alloc(driver):
+    """A target asks for large and pinned object allocations alone, as the runtime's own allocation test does
+    (the high word's bits with the low word's enabling bit; the runtime reports pinned objects only with
+    both): it receives ObjectAllocated for the program's pinned arrays, behind the multiplexer, with another
+    target in front, as loaded alone."""
+    for direct in (True, False):
+        pinned = Target("e2e_2", 2, 2, ENABLE_OBJECT_ALLOCATED,
+                        (HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED) >> 32, use_seteventmask2=1)
+        targets = [pinned] if direct else [Target("e2e_1", 1, 1, JIT_COMPILATION), pinned]
+        try:
+            run_program(driver, targets, {}, "pinned",
+                        [f"pinned arrays = {PINNED_COUNT} of {PINNED_COUNT * PINNED_LENGTH} bytes"], direct=direct)
+            check_mask_respected(pinned)
+            sizes = [int(r.fields()[1].get("size", 0)) for r in pinned.records.callbacks("ObjectAllocated")]
+            arrays = [size for size in sizes if size > PINNED_LENGTH]
+            require(len(arrays) >= PINNED_COUNT,
+                    f"{len(arrays)} ObjectAllocated for the program's pinned arrays, expected {PINNED_COUNT}; "
+                    f"object sizes {sizes}")
+        except ScenarioFailure as failure:
+            raise ScenarioFailure(f"[{'directly' if direct else 'behind the multiplexer'}] {failure}") from None
+
+
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
                                      no_target, broken_targets, failed_initialize, decline_all, decline_one,
                                      init_thread, newer_info, log_folder, log_home, log_temp, exit_code, il_chain,
                                      il_first_only, il_guard, il_many, plugin_unload,
                                      rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
                                      rejit_replay_rejit, rejit_replay_revert, throw_first, throw_jit,
-                                     throw_rejit)}
+                                     throw_rejit, pinned_alloc)}
 
 
 def main():

@@ -15,6 +15,7 @@ public static class Program
         ["ilmany"] = IlChain.RunMany,
         ["rejit"] = RejitSteps.Run,
         ["plugin"] = Plugins.Run,
+        ["pinned"] = _ => Pinned.Run(),
     };
 
     public static int Main(string[] args)
@@ -113,5 +114,22 @@ public static class Workload
         GC.WaitForPendingFinalizers();
         GC.Collect();
         return kept.Count * 10;
+    }
+}
+
+// Arrays on the pinned-object heap, kept until they are counted.
+public static class Pinned
+{
+    public const int Count = 8;
+    public const int Length = 1000;
+
+    public static void Run()
+    {
+        var arrays = new List<byte[]>();
+        for (int i = 0; i < Count; i++)
+        {
+            arrays.Add(GC.AllocateArray<byte>(Length, pinned: true));
+        }
+        Console.WriteLine($"pinned arrays = {arrays.Count} of {arrays.Sum(a => a.Length)} bytes");
     }
 }

@@ -209,6 +209,14 @@ HRESULT TestTarget::ReJITError(ModuleID moduleId, mdMethodDef methodId, Function
     return S_OK;
 }
 
+HRESULT TestTarget::ObjectAllocated(ObjectID objectId, ClassID) {
+    SIZE_T size = 0;
+    const HRESULT hr = _info->GetObjectSize2(objectId, &size);
+    Received("ObjectAllocated", "object size=" + std::to_string(size) + " hr=" + HexResult(hr));
+    ThrowIfAsked("ObjectAllocated");
+    return S_OK;
+}
+
 bool TestTarget::IsRewritten(const std::string& name) const {
     for (const std::string& pattern : _config.ilMethods) {
         const bool prefix = !pattern.empty() && pattern.back() == '*';

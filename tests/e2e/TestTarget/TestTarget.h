@@ -43,6 +43,7 @@ public:
                                      BOOL fIsSafeToBlock) override;
     HRESULT ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID functionId,
                        HRESULT hrStatus) override;
+    HRESULT ObjectAllocated(ObjectID objectId, ClassID classId) override;
 
 private:
     // A method as the metadata names it: "Type::Method".
