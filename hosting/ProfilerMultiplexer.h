@@ -70,6 +70,7 @@ public:
     void AddPendingDeallocation(const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
+    void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) override;
     ~ProfilerMultiplexer() override;
 
     // Calls every target whose mask asks for the callback, in list order, and merges their results.
@@ -176,6 +177,8 @@ private:
     bool _hasEventMask2 = true;
     // Serialises UpdateEventMask so that the runtime ends up holding the union of the latest masks.
     std::mutex _eventMaskLock;
+    // True while Initialize runs the targets' Initialize; read under _eventMaskLock.
+    std::atomic<bool> _initializingTargets{false};
     CallsInFlight _callsInFlight;
 };
 

@@ -160,6 +160,16 @@ HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh
     return S_OK;
 }
 
+void TargetProfilerProxy::PrepareRuntimeMaskForHooks() noexcept {
+    NoThrowEntry([this] {
+        DWORD low = 0;
+        DWORD high = 0;
+        GetCashedEventMask(low, high);
+        _pProfilerMultiplexer->UpdateEventMaskBeforeHooks(low, high);
+        return S_OK;
+    });
+}
+
 void TargetProfilerProxy::UpdateReceivedCallbacks() noexcept {
     static const ProfilerCallbackFunctionFilter filter;
     DWORD low = 0;
@@ -218,7 +228,15 @@ bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right
     HRESULT TargetProfilerProxy::name params {                                                               \
         return _pCorProfilerInfo->name args;                                                                 \
     }
+// The runtime refuses enter/leave hooks unless it holds the flags they need: while the targets are being
+// initialised, it is given the masks cached so far first.
+#define PM_FORWARD_INFO_HOOKS(name, params, args)                                                            \
+    HRESULT TargetProfilerProxy::name params {                                                               \
+        PrepareRuntimeMaskForHooks();                                                                        \
+        return _pCorProfilerInfo->name args;                                                                 \
+    }
 PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_INFO)
+#undef PM_FORWARD_INFO_HOOKS
 #undef PM_FORWARD_INFO_FORWARD
 #undef PM_FORWARD_INFO_OWN
 #undef PM_FORWARD_INFO

@@ -302,7 +302,8 @@ INSTANTIATE_TEST_SUITE_P(
         return "Callback" + std::to_string(info.param.newestInterface);
     });
 
-// A runtime that records every forwarded call and answers each method with its own code.
+// A runtime that records every forwarded call (the hook setters' too) and answers each method with its own
+// code.
 class RecordingRuntimeInfo : public NullCorProfilerInfo {
 public:
     static HRESULT CodeOf(const char* name) {
@@ -317,7 +318,9 @@ public:
         calls.push_back({#name, ArgsBits args});                                                             \
         return CodeOf(#name);                                                                                \
     }
+#define PM_RECORD_INFO_HOOKS PM_RECORD_INFO_FORWARD
     PM_ALL_CORPROFILERINFO_METHODS(PM_RECORD_INFO)
+#undef PM_RECORD_INFO_HOOKS
 #undef PM_RECORD_INFO_FORWARD
 #undef PM_RECORD_INFO_OWN
 #undef PM_RECORD_INFO
@@ -338,7 +341,9 @@ void PrintTo(const ForwardEntry& row, std::ostream* os) {
     ForwardEntry{#name, [](ICorProfilerInfo10* info, uint64_t seed) {                                        \
                      return CallWithDistinctArgs(info, &ICorProfilerInfo10::name, seed);                     \
                  }},
+#define PM_FORWARD_ENTRY_HOOKS PM_FORWARD_ENTRY_FORWARD
 const ForwardEntry ForwardEntries[] = {PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_ENTRY)};
+#undef PM_FORWARD_ENTRY_HOOKS
 #undef PM_FORWARD_ENTRY_FORWARD
 #undef PM_FORWARD_ENTRY_OWN
 #undef PM_FORWARD_ENTRY

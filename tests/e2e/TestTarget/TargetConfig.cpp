@@ -90,6 +90,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "REJIT_IN_CALLBACK")) {
         config.rejitInCallback = *value;
     }
+    if (auto value = Variable(number, "ENTER_LEAVE_HOOKS")) {
+        config.enterLeaveHooks = Number(*value) != 0;
+    }
     return config;
 }
 

@@ -35,6 +35,8 @@ struct TargetConfig {
     std::string throwIn; // _THROW_IN: the callback that throws a std::runtime_error, each time
     std::string
         rejitInCallback; // _REJIT_IN_CALLBACK: "rejit" or "revert" from inside the first GetReJITParameters
+    // _ENTER_LEAVE_HOOKS: non-zero sets enter/leave hooks with information in Initialize, after the mask
+    bool enterLeaveHooks = false;
 
     static TargetConfig FromEnvironment(int number);
 };

@@ -56,6 +56,7 @@ private:
 
     void ProbeInfoVersion(IUnknown* info);
     void SetMask(DWORD low, DWORD high);
+    HRESULT SetEnterLeaveHooks();
     Method Describe(FunctionID functionId);
     Method Describe(ModuleID moduleId, mdMethodDef token);
     bool IsRewritten(const std::string& name) const;
