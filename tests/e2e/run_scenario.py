@@ -610,6 +610,8 @@ def newer_info(driver):
     check_info_object(newer, 11, "other", "newer version")
     check_info_object(gated, 10, "same", "proxy version")
     run.require_log("TargetProfilerProxy::QueryInterface fallback to default QueryInterface, hr =0")
+    run.require_log("TargetProfilerProxy::QueryInterface, the runtime granted e2e_1 its own ICorProfilerInfo11: "
+                    "event masks and IL set through that object bypass the multiplexer")
 
 
 def log_file(run, level):

@@ -92,6 +92,46 @@ TEST(ProxyQueryInterface, NewerVersionIsLoggedAndLeftToTheRuntime) {
                   "hosting clr doesn't support it"});
 }
 
+// A runtime that answers every info version past the tenth too, with itself.
+class NewerRuntimeInfo : public FakeRuntimeInfo {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        for (const IID* newer : {&IID_ICorProfilerInfo11, &IID_ICorProfilerInfo12, &IID_ICorProfilerInfo13,
+                                 &IID_ICorProfilerInfo14, &IID_ICorProfilerInfo15}) {
+            if (riid == *newer) {
+                *ppv = static_cast<ICorProfilerInfo10*>(this);
+                AddRef();
+                return S_OK;
+            }
+        }
+        return FakeRuntimeInfo::QueryInterface(riid, ppv);
+    }
+};
+
+TEST(ProxyQueryInterface, RuntimeGrantingANewerVersionIsWarnedOf) {
+    LogCapture capture("warn");
+    NewerRuntimeInfo newer;
+    ProxyFixture granted(&newer);
+    granted.Initialize();
+    void* out = nullptr;
+    EXPECT_EQ(granted.proxy->QueryInterface(IID_ICorProfilerInfo11, &out), S_OK);
+    EXPECT_EQ(out, static_cast<ICorProfilerInfo10*>(&newer));
+    EXPECT_EQ(granted.proxy->QueryInterface(IID_ICorProfilerInfo15, &out), S_OK);
+    // Refused: nothing to warn of.
+    FakeRuntimeInfo older;
+    ProxyFixture refused(&older);
+    refused.Initialize();
+    EXPECT_EQ(refused.proxy->QueryInterface(IID_ICorProfilerInfo11, &out), E_NOINTERFACE);
+    const std::string bypass = ": event masks and IL set through that object bypass the multiplexer";
+    EXPECT_EQ(
+        capture.Messages(),
+        (std::vector<std::string>{
+            "TargetProfilerProxy::QueryInterface, the runtime granted Target its own ICorProfilerInfo11" +
+                bypass,
+            "TargetProfilerProxy::QueryInterface, the runtime granted Target its own ICorProfilerInfo15" +
+                bypass}));
+}
+
 TEST(ProxyQueryInterface, IUnknownThroughEitherFaceIsThePrimaryFace) {
     FakeRuntimeInfo runtime;
     ProxyFixture fixture(&runtime);

@@ -16,10 +16,6 @@ constexpr ULONG NameCapacity = 512;
 // Read from the target's thread while no method is known yet.
 constexpr mdMethodDef FirstMethodDef = 0x06000001;
 
-// ICorProfilerInfo11, which the info object is asked for to see who answers a version past the tenth.
-constexpr IID IID_ICorProfilerInfo11 = {
-    0x06398876, 0x8987, 0x4154, {0xB6, 0x21, 0x40, 0xA0, 0x0D, 0x6E, 0x4D, 0x04}};
-
 const IID* InfoInterfaceId(int version) {
     static const IID* const ids[] = {&IID_ICorProfilerInfo,   &IID_ICorProfilerInfo2, &IID_ICorProfilerInfo3,
                                      &IID_ICorProfilerInfo4,  &IID_ICorProfilerInfo5, &IID_ICorProfilerInfo6,
