@@ -37,6 +37,9 @@ public:
     // Gives the block's IL to the runtime at once when the method was never announced.
     virtual void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                             mdMethodDef methodDef) = 0;
+    // Before a target sets enter/leave hooks with the given mask of its own: while the targets are being
+    // initialised, sets the union of the masks cached so far on the runtime, which checks its flags.
+    virtual void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) = 0;
     virtual ~IProfilerMultiplexer() = default;
 };
 

@@ -80,8 +80,10 @@ constexpr uint64_t RequiredMask(FunctionName function) {
     case FunctionName::RuntimeThreadSuspended:
     case FunctionName::RuntimeThreadResumed:
         return COR_PRF_MONITOR_SUSPENDS;
+    // The runtime also raises it for large or pinned objects alone, under the high word's bits.
     case FunctionName::ObjectAllocated:
-        return COR_PRF_MONITOR_OBJECT_ALLOCATED;
+        return COR_PRF_MONITOR_OBJECT_ALLOCATED |
+               High(COR_PRF_HIGH_MONITOR_LARGEOBJECT_ALLOCATED | COR_PRF_HIGH_MONITOR_PINNEDOBJECT_ALLOCATED);
     case FunctionName::MovedReferences:
     case FunctionName::ObjectsAllocatedByClass:
     case FunctionName::ObjectReferences:

@@ -191,6 +191,7 @@ HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
 
     _targetProfilerProxies.reserve(_targetProfilers.size());
     _targetProfilerProxyInterfaces.reserve(_targetProfilers.size());
+    _initializingTargets.store(true);
     for (auto& [callback, settings] : _targetProfilers) {
         auto proxy = std::make_shared<TargetProfilerProxy>(std::move(settings), callback, infoIid, this);
         if (!proxy->Initialize(info)) {
@@ -202,6 +203,8 @@ HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
         _targetProfilerProxyInterfaces.push_back(std::move(proxy));
         _initializedProxyCount.store(_targetProfilerProxyInterfaces.size(), std::memory_order_release);
     }
+    // Before the final union: a hook call that takes the lock after it sets nothing.
+    _initializingTargets.store(false);
 
     if (_targetProfilerProxies.empty()) {
         Info("Profiler Multiplexer: Initialization failed, no target profiler is found or configured");
@@ -230,6 +233,26 @@ void ProfilerMultiplexer::UpdateEventMask() {
     }
     SetRuntimeEventMask(low, high);
     _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
+}
+
+void ProfilerMultiplexer::UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) {
+    std::lock_guard<std::mutex> lock(_eventMaskLock);
+    if (!_initializingTargets.load()) {
+        return;
+    }
+    DWORD low = targetLow;
+    DWORD high = targetHigh;
+    // The targets initialised so far; the caller may be one of them or the one being initialised.
+    const std::size_t count = _initializedProxyCount.load(std::memory_order_acquire);
+    for (std::size_t index = 0; index < count; ++index) {
+        DWORD proxyLow = 0;
+        DWORD proxyHigh = 0;
+        _targetProfilerProxies.data()[index]->GetCashedEventMask(proxyLow, proxyHigh);
+        low |= proxyLow;
+        high |= proxyHigh;
+    }
+    SetRuntimeEventMask(low, high);
+    _callbackFilter.LogNonMaskedCallbackFunctions("all so far, before enter/leave hooks", low, high);
 }
 
 void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {

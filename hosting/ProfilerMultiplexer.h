@@ -70,6 +70,7 @@ public:
     void AddPendingDeallocation(const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
+    void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) override;
     ~ProfilerMultiplexer() override;
 
     // Calls every target whose mask asks for the callback, in list order, and merges their results.
@@ -195,6 +196,8 @@ private:
     std::mutex _eventMaskLock;
     // Set once a target asks for JIT or ReJIT events; under _eventMaskLock.
     bool _keepsModuleLoads = false;
+    // True while Initialize runs the targets' Initialize; read under _eventMaskLock.
+    std::atomic<bool> _initializingTargets{false};
     CallsInFlight _callsInFlight;
 };
 

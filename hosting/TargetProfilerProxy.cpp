@@ -5,6 +5,26 @@
 
 namespace profilermultiplexer {
 
+namespace {
+
+// Info versions past the proxy's own: a target that asks for one is answered by the runtime itself.
+const std::pair<const IID*, const char*> NewerInfoVersions[] = {
+    {&IID_ICorProfilerInfo11, "ICorProfilerInfo11"}, {&IID_ICorProfilerInfo12, "ICorProfilerInfo12"},
+    {&IID_ICorProfilerInfo13, "ICorProfilerInfo13"}, {&IID_ICorProfilerInfo14, "ICorProfilerInfo14"},
+    {&IID_ICorProfilerInfo15, "ICorProfilerInfo15"},
+};
+
+const char* NewerInfoVersionName(REFIID riid) {
+    for (const auto& [iid, name] : NewerInfoVersions) {
+        if (riid == *iid) {
+            return name;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 const std::vector<std::pair<GUID, std::string>> TargetProfilerProxy::s_corProfilerInfoIIDs = {
     {IID_ICorProfilerInfo10, "ICorProfilerInfo10"}, {IID_ICorProfilerInfo9, "ICorProfilerInfo9"},
     {IID_ICorProfilerInfo8, "ICorProfilerInfo8"},   {IID_ICorProfilerInfo7, "ICorProfilerInfo7"},
@@ -105,6 +125,7 @@ HRESULT TargetProfilerProxy::QueryInterface(REFIID riid, void** ppvObject) {
             if (IsLogLevelEnabled(spdlog::level::debug)) {
                 Debug("TargetProfilerProxy::QueryInterface fallback to default QueryInterface, hr ={:x}", hr);
             }
+            WarnIfRuntimeGrantedNewerInfo(riid, hr);
             return hr;
         }
         ICorProfilerInfo10* primary = this;
@@ -115,6 +136,17 @@ HRESULT TargetProfilerProxy::QueryInterface(REFIID riid, void** ppvObject) {
         AddRef();
         return S_OK;
     });
+}
+
+void TargetProfilerProxy::WarnIfRuntimeGrantedNewerInfo(REFIID riid, HRESULT hr) const {
+    if (FAILED(hr)) {
+        return;
+    }
+    if (const char* version = NewerInfoVersionName(riid)) {
+        Warn("TargetProfilerProxy::QueryInterface, the runtime granted {} its own {}: event masks and IL set "
+             "through that object bypass the multiplexer",
+             _name, version);
+    }
 }
 
 ULONG TargetProfilerProxy::AddRef() {
@@ -158,6 +190,16 @@ HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh
         return S_OK;
     });
     return S_OK;
+}
+
+void TargetProfilerProxy::PrepareRuntimeMaskForHooks() noexcept {
+    NoThrowEntry([this] {
+        DWORD low = 0;
+        DWORD high = 0;
+        GetCashedEventMask(low, high);
+        _pProfilerMultiplexer->UpdateEventMaskBeforeHooks(low, high);
+        return S_OK;
+    });
 }
 
 void TargetProfilerProxy::UpdateReceivedCallbacks() noexcept {
@@ -218,7 +260,15 @@ bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right
     HRESULT TargetProfilerProxy::name params {                                                               \
         return _pCorProfilerInfo->name args;                                                                 \
     }
+// The runtime refuses enter/leave hooks unless it holds the flags they need: while the targets are being
+// initialised, it is given the masks cached so far first.
+#define PM_FORWARD_INFO_HOOKS(name, params, args)                                                            \
+    HRESULT TargetProfilerProxy::name params {                                                               \
+        PrepareRuntimeMaskForHooks();                                                                        \
+        return _pCorProfilerInfo->name args;                                                                 \
+    }
 PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_INFO)
+#undef PM_FORWARD_INFO_HOOKS
 #undef PM_FORWARD_INFO_FORWARD
 #undef PM_FORWARD_INFO_OWN
 #undef PM_FORWARD_INFO

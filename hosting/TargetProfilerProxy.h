@@ -106,6 +106,11 @@ private:
     // answers, as the last callback it has.
     FunctionName QueryLastSupportedCallback() const;
     bool InitializeTarget();
+    // Warns when the runtime answered an info version past the proxy's: the target holds the runtime's
+    // own object then.
+    void WarnIfRuntimeGrantedNewerInfo(REFIID riid, HRESULT hr) const;
+    // Before a call that sets enter/leave hooks: lets the multiplexer set the masks so far on the runtime.
+    void PrepareRuntimeMaskForHooks() noexcept;
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
     void UpdateReceivedCallbacks() noexcept;
     // Keeps an IL buffer whose address the target is given alive as long as its module: the runtime's own

@@ -16,6 +16,12 @@ extern const IID IID_ICorProfilerInfo7;
 extern const IID IID_ICorProfilerInfo8;
 extern const IID IID_ICorProfilerInfo9;
 extern const IID IID_ICorProfilerInfo10;
+// Later versions, which the proxy does not implement: only their ids.
+extern const IID IID_ICorProfilerInfo11;
+extern const IID IID_ICorProfilerInfo12;
+extern const IID IID_ICorProfilerInfo13;
+extern const IID IID_ICorProfilerInfo14;
+extern const IID IID_ICorProfilerInfo15;
 extern const IID IID_ICorProfilerFunctionControl;
 extern const IID IID_IMethodMalloc;
 

@@ -1,6 +1,7 @@
 // The runtime's info methods, one list per interface in vtable order (after IUnknown's three).
 // Each entry: X(kind, Name, (typed parameters), (argument names)); every method returns HRESULT.
-// kind FORWARD: the multiplexer's proxy passes the call to the runtime unchanged; OWN: the proxy handles it.
+// kind FORWARD: the multiplexer's proxy passes the call to the runtime unchanged; OWN: the proxy handles it;
+// HOOKS: an enter/leave hook setter, passed on unchanged once the runtime holds the flags it checks.
 #pragma once
 
 #include "CorProfilerTypes.h"
@@ -29,7 +30,7 @@
       (FunctionID functionId, ClassID* pClassId, ModuleID* pModuleId, mdToken* pToken), \
       (functionId, pClassId, pModuleId, pToken)) \
     X(OWN, SetEventMask, (DWORD dwEvents), (dwEvents)) \
-    X(FORWARD, SetEnterLeaveFunctionHooks, \
+    X(HOOKS, SetEnterLeaveFunctionHooks, \
       (FunctionEnter* pFuncEnter, FunctionLeave* pFuncLeave, FunctionTailcall* pFuncTailcall), \
       (pFuncEnter, pFuncLeave, pFuncTailcall)) \
     X(FORWARD, SetFunctionIDMapper, (FunctionIDMapper* pFunc), (pFunc)) \
@@ -75,7 +76,7 @@
       (ThreadID thread, StackSnapshotCallback* callback, ULONG32 infoFlags, void* clientData, \
        BYTE* context, ULONG32 contextSize), \
       (thread, callback, infoFlags, clientData, context, contextSize)) \
-    X(FORWARD, SetEnterLeaveFunctionHooks2, \
+    X(HOOKS, SetEnterLeaveFunctionHooks2, \
       (FunctionEnter2* pFuncEnter, FunctionLeave2* pFuncLeave, FunctionTailcall2* pFuncTailcall), \
       (pFuncEnter, pFuncLeave, pFuncTailcall)) \
     X(FORWARD, GetFunctionInfo2, \
@@ -139,10 +140,10 @@
     X(FORWARD, SetFunctionIDMapper2, (FunctionIDMapper2* pFunc, void* clientData), (pFunc, clientData)) \
     X(FORWARD, GetStringLayout2, (ULONG* pStringLengthOffset, ULONG* pBufferOffset), \
       (pStringLengthOffset, pBufferOffset)) \
-    X(FORWARD, SetEnterLeaveFunctionHooks3, \
+    X(HOOKS, SetEnterLeaveFunctionHooks3, \
       (FunctionEnter3* pFuncEnter3, FunctionLeave3* pFuncLeave3, FunctionTailcall3* pFuncTailcall3), \
       (pFuncEnter3, pFuncLeave3, pFuncTailcall3)) \
-    X(FORWARD, SetEnterLeaveFunctionHooks3WithInfo, \
+    X(HOOKS, SetEnterLeaveFunctionHooks3WithInfo, \
       (FunctionEnter3WithInfo* pFuncEnter3WithInfo, FunctionLeave3WithInfo* pFuncLeave3WithInfo, \
        FunctionTailcall3WithInfo* pFuncTailcall3WithInfo), \
       (pFuncEnter3WithInfo, pFuncLeave3WithInfo, pFuncTailcall3WithInfo)) \

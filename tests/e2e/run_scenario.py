@@ -38,6 +38,12 @@ GC = 0x80
 THREADS = 0x200
 REJIT = 0x40000
 HIGH_BASIC_GC = 0x10 << 32
+OBJECT_ALLOCATED = 0x100
+ENABLE_OBJECT_ALLOCATED = 0x800000
+HIGH_LARGE_OBJECTS_ALLOCATED = 0x40 << 32
+HIGH_PINNED_OBJECTS_ALLOCATED = 0x100 << 32
+# Enter/leave events with arguments, return values and frames: what hooks with information need.
+ENTER_LEAVE = 0x1000 | 0x2000000 | 0x4000000 | 0x8000000
 ALWAYS = -1
 
 # The mask bits that ask for each callback: a target may receive a callback only when its own mask shares
@@ -80,7 +86,7 @@ CALLBACK_BITS = {
     "RuntimeThreadSuspended": 0x10000,
     "RuntimeThreadResumed": 0x10000,
     "MovedReferences": GC,
-    "ObjectAllocated": 0x100,
+    "ObjectAllocated": OBJECT_ALLOCATED | HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED,
     "ObjectsAllocatedByClass": GC,
     "ObjectReferences": GC,
     "RootReferences": GC,
@@ -617,6 +623,8 @@ def newer_info(driver):
     check_info_object(newer, 11, "other", "newer version")
     check_info_object(gated, 10, "same", "proxy version")
     run.require_log("TargetProfilerProxy::QueryInterface fallback to default QueryInterface, hr =0")
+    run.require_log("TargetProfilerProxy::QueryInterface, the runtime granted e2e_1 its own ICorProfilerInfo11: "
+                    "event masks and IL set through that object bypass the multiplexer")
 
 
 def log_file(run, level):
@@ -1157,13 +1165,71 @@ def attach(driver):
             f"the attach after the single target's: {lines[4]}")
 
 
+# What the runtime's own profiler tests do.
+
+PINNED_COUNT = 8
+PINNED_LENGTH = 1000
+
+
+def pinned_alloc(driver):
+    """A target asks for large and pinned object allocations alone, as the runtime's own allocation test does
+    (the high word's bits with the low word's enabling bit; the runtime reports pinned objects only with
+    both): it receives ObjectAllocated for the program's pinned arrays, behind the multiplexer, with another
+    target in front, as loaded alone."""
+    for direct in (True, False):
+        pinned = Target("e2e_2", 2, 2, ENABLE_OBJECT_ALLOCATED,
+                        (HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED) >> 32, use_seteventmask2=1)
+        targets = [pinned] if direct else [Target("e2e_1", 1, 1, JIT_COMPILATION), pinned]
+        try:
+            run_program(driver, targets, {}, "pinned",
+                        [f"pinned arrays = {PINNED_COUNT} of {PINNED_COUNT * PINNED_LENGTH} bytes"], direct=direct)
+            check_mask_respected(pinned)
+            sizes = [int(r.fields()[1].get("size", 0)) for r in pinned.records.callbacks("ObjectAllocated")]
+            arrays = [size for size in sizes if size > PINNED_LENGTH]
+            require(len(arrays) >= PINNED_COUNT,
+                    f"{len(arrays)} ObjectAllocated for the program's pinned arrays, expected {PINNED_COUNT}; "
+                    f"object sizes {sizes}")
+        except ScenarioFailure as failure:
+            raise ScenarioFailure(f"[{'directly' if direct else 'behind the multiplexer'}] {failure}") from None
+
+
+def check_hooks_called(target):
+    (hooks,) = target.records.calls("SetEnterLeaveFunctionHooks3WithInfo")
+    require(hooks.fields()[1]["hr"] == "0x0", f"{target.name}: SetEnterLeaveFunctionHooks3WithInfo {hooks.details}")
+    (counts,) = target.records.calls("EnterLeaveHooks")
+    calls = counts.fields()[1]
+    require(int(calls["enter"]) > 0 and int(calls["leave"]) > 0, f"{target.name}: hooks not called: {counts.details}")
+
+
+def enter_leave_hooks(driver):
+    """A target sets its mask and then enter/leave hooks in its Initialize, in the documented order: behind
+    the multiplexer, first or second of two targets, its Initialize succeeds and its hooks are called, as
+    when loaded alone."""
+    hooking = Target("e2e_1", 1, 1, ENTER_LEAVE, use_seteventmask2=1, enter_leave_hooks=1)
+    driver.run([hooking], direct=True)
+    check_lifecycle(hooking)
+    check_hooks_called(hooking)
+    for priority in (1, 3):
+        hooking = Target("e2e_1", 1, priority, ENTER_LEAVE, use_seteventmask2=1, enter_leave_hooks=1)
+        other = Target("e2e_2", 2, 2, JIT_COMPILATION | THREADS)
+        try:
+            run = driver.run([hooking, other])
+            check_lifecycle(hooking)
+            check_mask_respected(hooking)
+            check_hooks_called(hooking)
+            check_served(other)
+            run.require_no_log("Error initializing a profiler")
+        except ScenarioFailure as failure:
+            raise ScenarioFailure(f"[hooks target {'first' if priority == 1 else 'second'}] {failure}") from None
+
+
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,
                                      no_target, broken_targets, failed_initialize, decline_all, decline_one,
                                      init_thread, newer_info, log_folder, log_home, log_temp, exit_code, il_chain,
                                      il_first_only, il_guard, il_many, plugin_unload,
                                      rejit, rejit_direct, rejit_revert_inside, rejit_replay, rejit_revert_last,
                                      rejit_replay_rejit, rejit_replay_revert, throw_first, throw_jit,
-                                     throw_rejit, attach, rejit_inliners)}
+                                     throw_rejit, attach, rejit_inliners, pinned_alloc, enter_leave_hooks)}
 
 
 def main():

@@ -1,6 +1,7 @@
 // The runtime's info object as the multiplexer's tests need it: records the event masks set on it,
 // answers GetFunctionInfo, GetFunctionInfo2 and GetClassIDInfo2 from tables and GetModuleMetaData with a
-// given metadata reader.
+// given metadata reader. As the runtime does, it refuses enter/leave hooks unless the last mask it was
+// given asks for enter/leave events.
 #pragma once
 
 #include "NullCorProfilerInfo.h"
@@ -27,6 +28,22 @@ public:
         std::lock_guard<std::mutex> lock(_lock);
         _eventMasks2.emplace_back(dwEventsLow, dwEventsHigh);
         return S_OK;
+    }
+
+    static constexpr HRESULT InconsistentWithFlags = static_cast<HRESULT>(0x80131374);
+
+    HRESULT SetEnterLeaveFunctionHooks(FunctionEnter*, FunctionLeave*, FunctionTailcall*) override {
+        return SetHooks();
+    }
+    HRESULT SetEnterLeaveFunctionHooks2(FunctionEnter2*, FunctionLeave2*, FunctionTailcall2*) override {
+        return SetHooks();
+    }
+    HRESULT SetEnterLeaveFunctionHooks3(FunctionEnter3*, FunctionLeave3*, FunctionTailcall3*) override {
+        return SetHooks();
+    }
+    HRESULT SetEnterLeaveFunctionHooks3WithInfo(FunctionEnter3WithInfo*, FunctionLeave3WithInfo*,
+                                                FunctionTailcall3WithInfo*) override {
+        return SetHooks();
     }
 
     HRESULT GetFunctionInfo(FunctionID functionId, ClassID* pClassId, ModuleID* pModuleId,
@@ -111,6 +128,11 @@ public:
         std::lock_guard<std::mutex> lock(_lock);
         return _eventMasks2;
     }
+    // The result of every enter/leave hook call, in order.
+    std::vector<HRESULT> HookResults() const {
+        std::lock_guard<std::mutex> lock(_lock);
+        return _hookResults;
+    }
     int MetaDataRequests() const {
         std::lock_guard<std::mutex> lock(_lock);
         return _metaDataRequests;
@@ -128,6 +150,15 @@ private:
         std::vector<ClassID> typeArgs;
     };
 
+    HRESULT SetHooks() {
+        std::lock_guard<std::mutex> lock(_lock);
+        const DWORD low = !_eventMasks2.empty()  ? _eventMasks2.back().first
+                          : !_eventMasks.empty() ? _eventMasks.back()
+                                                 : 0;
+        _hookResults.push_back((low & COR_PRF_MONITOR_ENTERLEAVE) != 0 ? S_OK : InconsistentWithFlags);
+        return _hookResults.back();
+    }
+
     static HRESULT CopyTypeArgs(const std::vector<ClassID>& from, ULONG32 capacity, ULONG32* count,
                                 ClassID* to) {
         *count = static_cast<ULONG32>(from.size());
@@ -138,6 +169,7 @@ private:
     mutable std::mutex _lock;
     std::vector<DWORD> _eventMasks;
     std::vector<std::pair<DWORD, DWORD>> _eventMasks2;
+    std::vector<HRESULT> _hookResults;
     std::map<FunctionID, Function> _functions;
     std::map<ClassID, std::pair<ModuleID, std::vector<ClassID>>> _classes;
     std::map<ModuleID, std::pair<IUnknown*, HRESULT>> _metaData;

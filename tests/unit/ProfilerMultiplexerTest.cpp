@@ -126,6 +126,44 @@ TEST(MultiplexerInitialize, RuntimeWithoutEventMask2GetsTheLowWord) {
                                        "SetEventMask2, high mask 10 is not set"});
 }
 
+// A target sets enter/leave hooks in its Initialize, after its mask, while another target is initialised
+// before or after it: the runtime checks the flags it holds, so it is given the masks so far first.
+class MultiplexerHooksInInitialize : public testing::TestWithParam<bool> {};
+
+TEST_P(MultiplexerHooksInInitialize, RuntimeHoldsTheMasksSoFarWhenHooksAreSet) {
+    const bool hooksFirst = GetParam();
+    constexpr DWORD EnterLeave = COR_PRF_MONITOR_ENTERLEAVE | COR_PRF_ENABLE_FUNCTION_ARGS |
+                                 COR_PRF_ENABLE_FUNCTION_RETVAL | COR_PRF_ENABLE_FRAME_INFO;
+    LogCapture capture("info");
+    MultiplexerHarness harness;
+    if (!hooksFirst) {
+        harness.AddTarget("Other", COR_PRF_MONITOR_THREADS);
+    }
+    RecordingTarget& hooking = harness.AddTarget("Hooks", EnterLeave);
+    hooking.onInitialize = [](ICorProfilerInfo10* info) {
+        return info->SetEnterLeaveFunctionHooks3WithInfo(nullptr, nullptr, nullptr);
+    };
+    if (hooksFirst) {
+        harness.AddTarget("Other", COR_PRF_MONITOR_THREADS);
+    }
+    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_EQ(harness.runtime.HookResults(), std::vector<HRESULT>{S_OK});
+    const DWORD soFar = hooksFirst ? EnterLeave : EnterLeave | COR_PRF_MONITOR_THREADS;
+    EXPECT_EQ(harness.runtime.EventMasks2(),
+              (MaskPairs{{soFar, 0}, {EnterLeave | COR_PRF_MONITOR_THREADS, 0}}));
+    EXPECT_FALSE(Contains(capture.Messages(), "ProfilerMultiplexer: Error initializing a profiler: Hooks"));
+
+    // Once initialised, hook calls change no mask.
+    static_cast<ICorProfilerInfo10*>(hooking.Info())
+        ->SetEnterLeaveFunctionHooks3WithInfo(nullptr, nullptr, nullptr);
+    EXPECT_EQ(harness.runtime.EventMasks2().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, MultiplexerHooksInInitialize, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "HooksFirst" : "HooksSecond";
+                         });
+
 TEST(MultiplexerEventMask, LaterMaskChangeSetsTheNewUnion) {
     MultiplexerHarness harness;
     RecordingTarget& first = harness.AddTarget("A", 0x4);

@@ -9,6 +9,7 @@
 #include "NullProfilerCallback.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -23,6 +24,8 @@ public:
     std::optional<std::pair<DWORD, DWORD>> initializeMask;
     HRESULT initializeResult = S_OK;
     bool throwOnInitialize = false;
+    // Called in Initialize after the mask is set, with the info object; a failure is Initialize's result.
+    std::function<HRESULT(ICorProfilerInfo10*)> onInitialize;
     // Every other callback.
     HRESULT result = S_OK;
     bool throwOnCallback = false;
@@ -96,6 +99,12 @@ private:
         }
         if (initializeMask) {
             SetMask(info, initializeMask->first, initializeMask->second);
+        }
+        if (onInitialize) {
+            const HRESULT hr = onInitialize(static_cast<ICorProfilerInfo10*>(info));
+            if (FAILED(hr)) {
+                return hr;
+            }
         }
         if (throwOnInitialize) {
             throw std::runtime_error("initialize failure");

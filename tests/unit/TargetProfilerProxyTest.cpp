@@ -92,6 +92,46 @@ TEST(ProxyQueryInterface, NewerVersionIsLoggedAndLeftToTheRuntime) {
                   "hosting clr doesn't support it"});
 }
 
+// A runtime that answers every info version past the tenth too, with itself.
+class NewerRuntimeInfo : public FakeRuntimeInfo {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        for (const IID* newer : {&IID_ICorProfilerInfo11, &IID_ICorProfilerInfo12, &IID_ICorProfilerInfo13,
+                                 &IID_ICorProfilerInfo14, &IID_ICorProfilerInfo15}) {
+            if (riid == *newer) {
+                *ppv = static_cast<ICorProfilerInfo10*>(this);
+                AddRef();
+                return S_OK;
+            }
+        }
+        return FakeRuntimeInfo::QueryInterface(riid, ppv);
+    }
+};
+
+TEST(ProxyQueryInterface, RuntimeGrantingANewerVersionIsWarnedOf) {
+    LogCapture capture("warn");
+    NewerRuntimeInfo newer;
+    ProxyFixture granted(&newer);
+    granted.Initialize();
+    void* out = nullptr;
+    EXPECT_EQ(granted.proxy->QueryInterface(IID_ICorProfilerInfo11, &out), S_OK);
+    EXPECT_EQ(out, static_cast<ICorProfilerInfo10*>(&newer));
+    EXPECT_EQ(granted.proxy->QueryInterface(IID_ICorProfilerInfo15, &out), S_OK);
+    // Refused: nothing to warn of.
+    FakeRuntimeInfo older;
+    ProxyFixture refused(&older);
+    refused.Initialize();
+    EXPECT_EQ(refused.proxy->QueryInterface(IID_ICorProfilerInfo11, &out), E_NOINTERFACE);
+    const std::string bypass = ": event masks and IL set through that object bypass the multiplexer";
+    EXPECT_EQ(
+        capture.Messages(),
+        (std::vector<std::string>{
+            "TargetProfilerProxy::QueryInterface, the runtime granted Target its own ICorProfilerInfo11" +
+                bypass,
+            "TargetProfilerProxy::QueryInterface, the runtime granted Target its own ICorProfilerInfo15" +
+                bypass}));
+}
+
 TEST(ProxyQueryInterface, IUnknownThroughEitherFaceIsThePrimaryFace) {
     FakeRuntimeInfo runtime;
     ProxyFixture fixture(&runtime);
@@ -302,7 +342,8 @@ INSTANTIATE_TEST_SUITE_P(
         return "Callback" + std::to_string(info.param.newestInterface);
     });
 
-// A runtime that records every forwarded call and answers each method with its own code.
+// A runtime that records every forwarded call (the hook setters' too) and answers each method with its own
+// code.
 class RecordingRuntimeInfo : public NullCorProfilerInfo {
 public:
     static HRESULT CodeOf(const char* name) {
@@ -317,7 +358,9 @@ public:
         calls.push_back({#name, ArgsBits args});                                                             \
         return CodeOf(#name);                                                                                \
     }
+#define PM_RECORD_INFO_HOOKS PM_RECORD_INFO_FORWARD
     PM_ALL_CORPROFILERINFO_METHODS(PM_RECORD_INFO)
+#undef PM_RECORD_INFO_HOOKS
 #undef PM_RECORD_INFO_FORWARD
 #undef PM_RECORD_INFO_OWN
 #undef PM_RECORD_INFO
@@ -338,7 +381,9 @@ void PrintTo(const ForwardEntry& row, std::ostream* os) {
     ForwardEntry{#name, [](ICorProfilerInfo10* info, uint64_t seed) {                                        \
                      return CallWithDistinctArgs(info, &ICorProfilerInfo10::name, seed);                     \
                  }},
+#define PM_FORWARD_ENTRY_HOOKS PM_FORWARD_ENTRY_FORWARD
 const ForwardEntry ForwardEntries[] = {PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_ENTRY)};
+#undef PM_FORWARD_ENTRY_HOOKS
 #undef PM_FORWARD_ENTRY_FORWARD
 #undef PM_FORWARD_ENTRY_OWN
 #undef PM_FORWARD_ENTRY

@@ -16,6 +16,7 @@ public static class Program
         ["rejit"] = RejitSteps.Run,
         ["plugin"] = Plugins.Run,
         ["inliners"] = RejitInliners.Run,
+        ["pinned"] = _ => Pinned.Run(),
     };
 
     public static int Main(string[] args)
@@ -114,5 +115,22 @@ public static class Workload
         GC.WaitForPendingFinalizers();
         GC.Collect();
         return kept.Count * 10;
+    }
+}
+
+// Arrays on the pinned-object heap, kept until they are counted.
+public static class Pinned
+{
+    public const int Count = 8;
+    public const int Length = 1000;
+
+    public static void Run()
+    {
+        var arrays = new List<byte[]>();
+        for (int i = 0; i < Count; i++)
+        {
+            arrays.Add(GC.AllocateArray<byte>(Length, pinned: true));
+        }
+        Console.WriteLine($"pinned arrays = {arrays.Count} of {arrays.Sum(a => a.Length)} bytes");
     }
 }

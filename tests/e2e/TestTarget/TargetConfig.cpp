@@ -99,6 +99,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "REJIT_REWRITE_INLINERS")) {
         config.rejitRewritesInliners = Number(*value) != 0;
     }
+    if (auto value = Variable(number, "ENTER_LEAVE_HOOKS")) {
+        config.enterLeaveHooks = Number(*value) != 0;
+    }
     return config;
 }
 

@@ -41,6 +41,8 @@ struct TargetConfig {
     // _REJIT_INLINERS: a "rejit" step asks RequestReJITWithInliners with these COR_PRF_REJIT_FLAGS
     std::optional<DWORD> rejitInliners;
     bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
+    // _ENTER_LEAVE_HOOKS: non-zero sets enter/leave hooks with information in Initialize, after the mask
+    bool enterLeaveHooks = false;
 
     static TargetConfig FromEnvironment(int number);
 };

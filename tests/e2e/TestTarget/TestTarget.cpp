@@ -16,16 +16,30 @@ constexpr ULONG NameCapacity = 512;
 // Read from the target's thread while no method is known yet.
 constexpr mdMethodDef FirstMethodDef = 0x06000001;
 
-// ICorProfilerInfo11, which the info object is asked for to see who answers a version past the tenth.
-constexpr IID IID_ICorProfilerInfo11 = {
-    0x06398876, 0x8987, 0x4154, {0xB6, 0x21, 0x40, 0xA0, 0x0D, 0x6E, 0x4D, 0x04}};
-
 const IID* InfoInterfaceId(int version) {
     static const IID* const ids[] = {&IID_ICorProfilerInfo,   &IID_ICorProfilerInfo2, &IID_ICorProfilerInfo3,
                                      &IID_ICorProfilerInfo4,  &IID_ICorProfilerInfo5, &IID_ICorProfilerInfo6,
                                      &IID_ICorProfilerInfo7,  &IID_ICorProfilerInfo8, &IID_ICorProfilerInfo9,
                                      &IID_ICorProfilerInfo10, &IID_ICorProfilerInfo11};
     return version >= 1 && version <= 11 ? ids[version - 1] : nullptr;
+}
+
+// Calls of the enter/leave hooks, in the whole process: the runtime holds one set of hooks.
+std::atomic<uint64_t> s_enterCalls{0};
+std::atomic<uint64_t> s_leaveCalls{0};
+std::atomic<uint64_t> s_tailcallCalls{0};
+
+// With information, the runtime calls the hooks from its own helper as plain functions.
+void OnEnter(FunctionIDOrClientID, COR_PRF_ELT_INFO) {
+    s_enterCalls.fetch_add(1, std::memory_order_relaxed);
+}
+
+void OnLeave(FunctionIDOrClientID, COR_PRF_ELT_INFO) {
+    s_leaveCalls.fetch_add(1, std::memory_order_relaxed);
+}
+
+void OnTailcall(FunctionIDOrClientID, COR_PRF_ELT_INFO) {
+    s_tailcallCalls.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::string Hex(uint64_t value) {
@@ -83,6 +97,12 @@ HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
         return E_FAIL;
     }
     SetMask(_config.maskLow, _config.maskHigh);
+    if (_config.enterLeaveHooks) {
+        const HRESULT hooks = SetEnterLeaveHooks();
+        if (FAILED(hooks)) {
+            return hooks;
+        }
+    }
     if (!_rewrite.valid()) {
         Fail("unknown IL rewrite '" + _config.ilRewrite + "'");
     }
@@ -108,6 +128,16 @@ HRESULT TestTarget::Shutdown() {
         if (_rewriteCount != static_cast<size_t>(*_config.ilExpect)) {
             Fail("rewrote " + std::to_string(_rewriteCount) + " methods at JIT, expected " +
                  std::to_string(*_config.ilExpect));
+        }
+    }
+    if (_config.enterLeaveHooks) {
+        const uint64_t enter = s_enterCalls.load();
+        const uint64_t leave = s_leaveCalls.load();
+        _record.Record("call", "EnterLeaveHooks",
+                       "calls enter=" + std::to_string(enter) + " leave=" + std::to_string(leave) +
+                           " tailcall=" + std::to_string(s_tailcallCalls.load()));
+        if (enter == 0 || leave == 0) {
+            Fail("the enter/leave hooks were not called");
         }
     }
     _record.WriteLine("SUMMARY\tcallbacks=" + std::to_string(_callbacks) +
@@ -221,6 +251,14 @@ HRESULT TestTarget::ReJITCompilationFinished(FunctionID functionId, ReJITID reji
 HRESULT TestTarget::ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID, HRESULT hrStatus) {
     Received("ReJITError", Describe(moduleId, methodId).name + " hr=" + HexResult(hrStatus));
     ThrowIfAsked("ReJITError");
+    return S_OK;
+}
+
+HRESULT TestTarget::ObjectAllocated(ObjectID objectId, ClassID) {
+    SIZE_T size = 0;
+    const HRESULT hr = _info->GetObjectSize2(objectId, &size);
+    Received("ObjectAllocated", "object size=" + std::to_string(size) + " hr=" + HexResult(hr));
+    ThrowIfAsked("ObjectAllocated");
     return S_OK;
 }
 
@@ -427,6 +465,16 @@ void TestTarget::SetMask(DWORD low, DWORD high) {
         Fail("mask " + Hex(low) + "/" + Hex(high) + " set with " + HexResult(hr) + ", GetEventMask2 gives " +
              Hex(gotLow) + "/" + Hex(gotHigh));
     }
+}
+
+// In the documented order: the mask with the enter/leave flags first, then the hooks.
+HRESULT TestTarget::SetEnterLeaveHooks() {
+    const HRESULT hr = _info->SetEnterLeaveFunctionHooks3WithInfo(OnEnter, OnLeave, OnTailcall);
+    _record.Record("call", "SetEnterLeaveFunctionHooks3WithInfo", "hooks hr=" + HexResult(hr));
+    if (FAILED(hr)) {
+        Fail("SetEnterLeaveFunctionHooks3WithInfo: " + HexResult(hr));
+    }
+    return hr;
 }
 
 TestTarget::Method TestTarget::Describe(FunctionID functionId) {

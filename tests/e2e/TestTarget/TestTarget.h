@@ -44,6 +44,7 @@ public:
                                      BOOL fIsSafeToBlock) override;
     HRESULT ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID functionId,
                        HRESULT hrStatus) override;
+    HRESULT ObjectAllocated(ObjectID objectId, ClassID classId) override;
 
 private:
     // A method as the metadata names it: "Type::Method".
@@ -56,6 +57,7 @@ private:
 
     void ProbeInfoVersion(IUnknown* info);
     void SetMask(DWORD low, DWORD high);
+    HRESULT SetEnterLeaveHooks();
     Method Describe(FunctionID functionId);
     Method Describe(ModuleID moduleId, mdMethodDef token);
     bool IsRewritten(const std::string& name) const;
