@@ -24,7 +24,8 @@
 
 namespace {
 
-// While armed, writes to one file fail as asked; every other write goes on to the C library.
+// This test program defines write itself: while armed, writes to one file fail as asked; every other write
+// goes on to the next definition (the C library, or a sanitizer in front of it).
 struct WriteFault {
     std::atomic<bool> armed{false};
     dev_t device = 0;
