@@ -10,9 +10,11 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <map>
 #include <sys/stat.h>
 #include <thread>
@@ -31,6 +33,7 @@ constexpr std::size_t MaxLogFileSize = 52428800;
 constexpr std::size_t MaxLogFiles = 3;
 constexpr int NoLevelEnabled = spdlog::level::n_levels;
 constexpr auto CallsInFlightWait = std::chrono::seconds(1);
+constexpr auto ErrorReportInterval = std::chrono::milliseconds(1000);
 
 bool s_isCoreClr = false;
 
@@ -48,27 +51,31 @@ void ReportFolderError(char const* reason, fs::path const& dir) {
     ReportToSystemLog("Error ", reason, " when creating logs folder ", dir.native());
 }
 
-// Why a folder the library names itself must not be used: not a folder of this user's or root's, or one
-// that others may change without the sticky bit; nullptr when it may.
+// Why a folder the library names itself must not be used: one that others may change without the sticky bit,
+// or another user's that is not shared by all with the sticky bit; nullptr when it may.
 char const* UntrustedReason(int folder) {
     struct stat info {};
     if (::fstat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
         return "folder is a symbolic link or not a folder";
     }
-    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-        return "folder is owned by another user";
-    }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+    bool const sticky = (info.st_mode & S_ISVTX) != 0;
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !sticky) {
         return "folder is writable by others without the sticky bit";
+    }
+    // Shared by all as the temporary directory is: its files are opened without following links and checked.
+    bool const sharedByAll = (info.st_mode & S_IWOTH) != 0 && sticky;
+    if (info.st_uid != ::geteuid() && info.st_uid != 0 && !sharedByAll) {
+        return "folder is owned by another user";
     }
     return nullptr;
 }
 
 // Opens name in parent (a path, or a name relative to parent's descriptor), making it first when missing.
-// A folder made here becomes writable by everyone, with the sticky bit so that no one removes or replaces
-// another user's files; an existing one keeps its permissions. follow: the user named it, links included.
+// A folder made here is made for this user alone, checked, then made writable by everyone, with the sticky
+// bit so that no one removes or replaces another user's files; an existing one keeps its permissions.
+// follow: the user named it, links included.
 FileDescriptor OpenFolder(int parent, char const* name, fs::path const& dir, bool follow) {
-    bool const created = ::mkdirat(parent, name, 0777) == 0;
+    bool const created = ::mkdirat(parent, name, 0700) == 0;
     if (!created && errno != EEXIST) {
         ReportFolderError(std::strerror(errno), dir);
         return {};
@@ -88,6 +95,16 @@ FileDescriptor OpenFolder(int parent, char const* name, fs::path const& dir, boo
         return {};
     }
     return folder;
+}
+
+// The folder that std::filesystem::temp_directory_path looks at, for messages.
+fs::path NamedTemporaryDirectory() {
+    for (char const* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        if (char const* value = std::getenv(name)) {
+            return value;
+        }
+    }
+    return "/tmp";
 }
 
 // Writes and removes a probe file of its own, so that no existing file is touched.
@@ -114,6 +131,22 @@ bool CanWriteIn(int folder) {
 
 void ErrorHandler(std::string const& message) {
     ReportToSystemLog("Logger Handler: ", message);
+}
+
+// The main logger's own errors: a full disk fails every message, so at most one report a second.
+spdlog::err_handler ThrottledErrorHandler() {
+    constexpr std::int64_t Never = std::numeric_limits<std::int64_t>::min();
+    auto last = std::make_shared<std::atomic<std::int64_t>>(Never);
+    return [last](std::string const& message) {
+        std::int64_t const now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
+        std::int64_t previous = last->load();
+        if ((previous == Never || now - previous >= ErrorReportInterval.count()) &&
+            last->compare_exchange_strong(previous, now)) {
+            ErrorHandler(message);
+        }
+    };
 }
 
 } // namespace
@@ -214,6 +247,7 @@ std::shared_ptr<Logger> LoggerManager::CreateLogger(std::u16string const& name, 
         auto logger = std::make_shared<spdlog::logger>(MainLoggerName, sinks.begin(), sinks.end());
         logger->set_level(_logLevel);
         logger->flush_on(_logLevel);
+        logger->set_error_handler(ThrottledErrorHandler());
         return std::make_shared<Logger>(std::move(logger));
     } catch (...) {
         try {
@@ -240,7 +274,13 @@ LoggerManager::LogFolder LoggerManager::OpenLogFolder() {
             return {std::move(descriptor), base / "Logs"};
         }
     }
-    fs::path const base = fs::temp_directory_path() / "Tarnix";
+    fs::path base;
+    try {
+        base = fs::temp_directory_path() / "Tarnix";
+    } catch (fs::filesystem_error const& e) {
+        ReportFolderError(e.code().message().c_str(), NamedTemporaryDirectory() / "Tarnix");
+        return {};
+    }
     FileDescriptor descriptor = OpenLogFolder(base, u"Logs");
     return descriptor.IsOpen() ? LogFolder{std::move(descriptor), base / "Logs"} : LogFolder{};
 }
@@ -256,11 +296,16 @@ FileDescriptor LoggerManager::OpenLogFolder(fs::path const& folder, std::u16stri
         if (subFolder.empty()) {
             opened = OpenFolder(AT_FDCWD, dir.c_str(), dir, true);
         } else {
-            // The parent is the user's own (a home or the temporary directory): links there are theirs.
-            FileDescriptor const parent(
-                ::open(folder.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            // The parent is the user's (a home or the temporary directory): links there are theirs, but
+            // others must not be able to swap what is made in it.
+            fs::path const parentPath = folder.parent_path();
+            FileDescriptor const parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (!parent.IsOpen()) {
                 ReportFolderError(std::strerror(errno), dir);
+                return {};
+            }
+            if (char const* reason = UntrustedReason(parent.Get())) {
+                ReportFolderError(reason, parentPath);
                 return {};
             }
             FileDescriptor const tarnix = OpenFolder(parent.Get(), folder.filename().c_str(), dir, false);

@@ -52,9 +52,9 @@ public:
 
     // Creates folder (and folder / subFolder when subFolder is not empty), a folder made here writable by
     // everyone, and checks that a new file can be written in the last one, which it returns open. With a
-    // subFolder, each is opened from its parent's descriptor without following a link, and must be a folder
-    // of this user's or root's that only they can write to, or that has the sticky bit; the system log
-    // says why one is not.
+    // subFolder, each is opened from its parent's descriptor without following a link; it and folder's
+    // parent must be folders of this user's or root's that only they can write to, or that have the sticky
+    // bit, or anyone's shared by all with the sticky bit; the system log says why one is not.
     static FileDescriptor OpenLogFolder(std::filesystem::path const& folder, std::u16string const& subFolder);
     static bool CreateLogFolder(std::filesystem::path const& folder, std::u16string const& subFolder);
 

@@ -159,11 +159,14 @@ std::size_t NoFollowRotatingFileSink::FileSize() const {
 void NoFollowRotatingFileSink::Write(char const* data, std::size_t size) {
     while (size > 0) {
         ssize_t const written = ::write(_file, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
         if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             spdlog::throw_spdlog_ex("Failed writing to file " + Path(_baseFileName), errno);
+        }
+        if (written == 0) {
+            spdlog::throw_spdlog_ex("Failed writing to file " + Path(_baseFileName) + ": nothing written");
         }
         data += written;
         size -= static_cast<std::size_t>(written);

@@ -10,7 +10,10 @@
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
+#include <cerrno>
 #include <climits>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
 #include <optional>
@@ -18,6 +21,42 @@
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
+
+namespace {
+
+// This test program defines write itself: while armed, writes to one file fail as asked; every other write
+// goes on to the next definition (the C library, or a sanitizer in front of it).
+struct WriteFault {
+    std::atomic<bool> armed{false};
+    dev_t device = 0;
+    ino_t inode = 0;
+    ssize_t result = -1; // 0, or -1 with ENOSPC
+    std::atomic<int> calls{0};
+};
+
+WriteFault s_writeFault;
+
+bool IsFaultyFile(int descriptor) {
+    struct stat info {};
+    return s_writeFault.armed.load() && ::fstat(descriptor, &info) == 0 &&
+           info.st_dev == s_writeFault.device && info.st_ino == s_writeFault.inode;
+}
+
+} // namespace
+
+extern "C" ssize_t write(int descriptor, void const* data, size_t size) {
+    if (IsFaultyFile(descriptor)) {
+        // A writer that retries on 0 ends after 100 calls.
+        if (++s_writeFault.calls < 100 && s_writeFault.result == 0) {
+            return 0;
+        }
+        errno = ENOSPC;
+        return -1;
+    }
+    using Write = ssize_t (*)(int, void const*, size_t);
+    static Write const next = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "write"));
+    return next(descriptor, data, size);
+}
 
 using namespace profilermultiplexer;
 using namespace profilermultiplexer::tests;
@@ -242,8 +281,10 @@ TEST_F(LoggerManagerTest, HomeTooDeepToNameItsFilesIsUsedThroughItsDescriptor) {
     EXPECT_TRUE(SyslogRecorder::Texts().empty());
 }
 
-TEST_F(LoggerManagerTest, SharedFoldersAreWritableByAllWithStickyBitWhateverTheUmask) {
-    mode_t const previous = ::umask(022);
+class LoggerManagerUmask : public LoggerManagerTest, public ::testing::WithParamInterface<mode_t> {};
+
+TEST_P(LoggerManagerUmask, SharedFoldersAreWritableByAllWithStickyBit) {
+    mode_t const previous = ::umask(GetParam());
     bool const ready = LoggerManager::CreateLogFolder(Root() / "Tarnix", u"Logs");
     ::umask(previous);
     ASSERT_TRUE(ready);
@@ -254,6 +295,12 @@ TEST_F(LoggerManagerTest, SharedFoldersAreWritableByAllWithStickyBitWhateverTheU
     }
     EXPECT_TRUE(fs::is_empty(Root() / "Tarnix" / "Logs")) << "the probe file is removed";
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerUmask, ::testing::Values(022, 077, 002, 000),
+                         [](auto const& info) {
+                             return "Umask0" + std::to_string(info.param / 8) +
+                                    std::to_string(info.param % 8);
+                         });
 
 TEST_F(LoggerManagerTest, NamedFolderKeepsItsPermissionsAndTheUsersFiles) {
     fs::path const folder = Root() / "app";
@@ -268,62 +315,82 @@ TEST_F(LoggerManagerTest, NamedFolderKeepsItsPermissionsAndTheUsersFiles) {
     EXPECT_EQ(Entries(folder), std::set<std::string>{"testFile"}) << "the probe file is removed";
 }
 
-// Tarnix or Tarnix/Logs under the home prepared by someone else: not used, the temporary directory is.
-struct UntrustedFolderRow {
-    enum class Made { AsLink, ByAnotherUser, WithMode };
+// The home, Tarnix or Tarnix/Logs prepared by someone else: used only when no one else can swap what is
+// inside, or when it is shared by all with the sticky bit; otherwise the temporary directory is used.
+struct PreparedFolderRow {
     char const* name;
-    char const* untrusted; // under the home
-    Made made;
-    mode_t mode = 0; // WithMode: its permissions
+    char const* prepared; // under the home; empty: the home itself
+    bool asLink = false;
+    uid_t owner = 0; // 0: this user (root)
+    mode_t mode = 0; // 0: as made
+    bool used = false;
 };
 
-void PrintTo(UntrustedFolderRow const& row, std::ostream* out) {
+void PrintTo(PreparedFolderRow const& row, std::ostream* out) {
     *out << row.name;
 }
 
-class LoggerManagerUntrustedFolder : public LoggerManagerTest,
-                                     public ::testing::WithParamInterface<UntrustedFolderRow> {};
+class LoggerManagerPreparedFolder : public LoggerManagerTest,
+                                    public ::testing::WithParamInterface<PreparedFolderRow> {};
 
-TEST_P(LoggerManagerUntrustedFolder, IsNotUsed) {
+TEST_P(LoggerManagerPreparedFolder, IsUsedOnlyWhenSafe) {
+    PreparedFolderRow const& row = GetParam();
     fs::path const home = Root() / "home";
-    fs::path const untrusted = home / GetParam().untrusted;
+    fs::path const prepared = *row.prepared != '\0' ? home / row.prepared : home;
     fs::path const elsewhere = Root() / "elsewhere";
-    fs::create_directories(untrusted.parent_path());
+    fs::create_directories(prepared.parent_path());
     fs::create_directory(elsewhere);
-    if (GetParam().made == UntrustedFolderRow::Made::AsLink) {
-        fs::create_directory_symlink(elsewhere, untrusted);
-    } else if (GetParam().made == UntrustedFolderRow::Made::ByAnotherUser) {
-        fs::create_directory(untrusted);
-        ASSERT_EQ(::chown(untrusted.c_str(), 12345, 12345), 0);
+    if (row.asLink) {
+        fs::create_directory_symlink(elsewhere, prepared);
     } else {
-        fs::create_directory(untrusted);
-        ASSERT_EQ(::chmod(untrusted.c_str(), GetParam().mode), 0);
+        fs::create_directory(prepared);
+        ASSERT_TRUE(row.owner == 0 || ::chown(prepared.c_str(), row.owner, row.owner) == 0);
+        ASSERT_TRUE(row.mode == 0 || ::chmod(prepared.c_str(), row.mode) == 0);
     }
     _environment.Set("CORECLR_PROFILER_HOME", home.string());
     LoggerManager manager;
     manager.InitiateMainLogger(true);
 
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    if (row.used) {
+        EXPECT_EQ(LoggerManager::GetLogPath(), home / "Tarnix" / "Logs");
+        EXPECT_TRUE(fs::is_regular_file(home / "Tarnix" / "Logs" / MainLogFileName()));
+        EXPECT_TRUE(texts.empty()) << texts[0];
+        return;
+    }
     EXPECT_EQ(LoggerManager::GetLogPath(), TempLogs());
     EXPECT_TRUE(fs::is_regular_file(TempLogs() / MainLogFileName()));
-    EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_FALSE(fs::exists(home / "Tarnix" / "Logs" / MainLogFileName()));
-    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    if (prepared == home) {
+        EXPECT_TRUE(fs::is_empty(home)) << "nothing is made in it";
+    }
     ASSERT_FALSE(texts.empty());
-    std::string const tail = " when creating logs folder " + untrusted.string();
+    std::string const tail = " when creating logs folder " + prepared.string();
     EXPECT_EQ(texts[0].rfind("Profiler Multiplexer: Error ", 0), 0u) << texts[0];
     EXPECT_EQ(texts[0].substr(texts[0].size() - std::min(tail.size(), texts[0].size())), tail);
 }
 
+constexpr uid_t AnotherUser = 12345;
+
 INSTANTIATE_TEST_SUITE_P(
-    Table, LoggerManagerUntrustedFolder,
+    Table, LoggerManagerPreparedFolder,
     ::testing::Values(
-        UntrustedFolderRow{"TarnixIsALink", "Tarnix", UntrustedFolderRow::Made::AsLink},
-        UntrustedFolderRow{"LogsIsALink", "Tarnix/Logs", UntrustedFolderRow::Made::AsLink},
-        UntrustedFolderRow{"TarnixOfAnotherUser", "Tarnix", UntrustedFolderRow::Made::ByAnotherUser},
-        UntrustedFolderRow{"LogsOfAnotherUser", "Tarnix/Logs", UntrustedFolderRow::Made::ByAnotherUser},
+        PreparedFolderRow{"TarnixIsALink", "Tarnix", true},
+        PreparedFolderRow{"LogsIsALink", "Tarnix/Logs", true},
+        PreparedFolderRow{"TarnixOfAnotherUser", "Tarnix", false, AnotherUser},
+        PreparedFolderRow{"LogsOfAnotherUser", "Tarnix/Logs", false, AnotherUser},
         // This user's (root's): anyone may swap what is inside.
-        UntrustedFolderRow{"TarnixWritableByAll", "Tarnix", UntrustedFolderRow::Made::WithMode, 0777},
-        UntrustedFolderRow{"LogsWritableByGroup", "Tarnix/Logs", UntrustedFolderRow::Made::WithMode, 0775}),
+        PreparedFolderRow{"HomeWritableByAll", "", false, 0, 0777},
+        PreparedFolderRow{"HomeWritableByGroup", "", false, 0, 0775},
+        PreparedFolderRow{"TarnixWritableByAll", "Tarnix", false, 0, 0777},
+        PreparedFolderRow{"LogsWritableByGroup", "Tarnix/Logs", false, 0, 0775},
+        PreparedFolderRow{"TarnixOfAnotherUserWritableByAll", "Tarnix", false, AnotherUser, 0777},
+        PreparedFolderRow{"LogsOfAnotherUserWritableByAll", "Tarnix/Logs", false, AnotherUser, 0777},
+        // Shared by all as the temporary directory is: no one else removes or replaces our files.
+        PreparedFolderRow{"HomeSharedByAll", "", false, 0, 01777, true},
+        PreparedFolderRow{"TarnixSharedByAnotherUser", "Tarnix", false, AnotherUser, 01777, true},
+        PreparedFolderRow{"LogsSharedByAnotherUser", "Tarnix/Logs", false, AnotherUser, 01777, true}),
     [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(LoggerManagerTest, SubFolderFailureNamesTheSubFolder) {
@@ -348,16 +415,22 @@ TEST_F(LoggerManagerTest, FileNameHasProcessIdOnlyWhenAsked) {
               (std::set<std::string>{"tmp", "with" + std::to_string(::getpid()) + ".log", "without.log"}));
 }
 
-TEST_F(LoggerManagerTest, UnusableTemporaryDirectoryGivesLoggerThatWritesNothing) {
-    _environment.Set("TMPDIR", (Root() / "no-such-dir").string());
-    LoggerManager manager;
-    std::shared_ptr<Logger> logger = manager.CreateLogger(u"profiler_multiplexer", Pattern, true);
-    ASSERT_NE(logger, nullptr);
-    EXPECT_FALSE(logger->HasSpdLogger());
-    EXPECT_EQ(SyslogRecorder::Texts(),
-              std::vector<std::string>{"Profiler Multiplexer: Error creating logger: profiler_multiplexer"});
-    logger->Error("never written");
-    EXPECT_EQ(SyslogRecorder::Texts().size(), 1u);
+TEST_F(LoggerManagerTest, UnusableTemporaryDirectoryLeavesOnlyTheSystemLog) {
+    WriteFile(Root() / "a-file", "");
+    for (fs::path const& temporary : {Root() / "no-such-dir", Root() / "a-file"}) {
+        SyslogRecorder::Clear();
+        _environment.Set("TMPDIR", temporary.string());
+        LoggerManager manager;
+        std::shared_ptr<Logger> logger = manager.CreateLogger(u"profiler_multiplexer", Pattern, true);
+        ASSERT_TRUE(logger->HasSpdLogger()) << temporary;
+        std::vector<std::string> const texts = SyslogRecorder::Texts();
+        ASSERT_EQ(texts.size(), 1u) << temporary;
+        std::string const tail = " when creating logs folder " + (temporary / "Tarnix").string();
+        EXPECT_EQ(texts[0].rfind("Profiler Multiplexer: Error ", 0), 0u) << texts[0];
+        EXPECT_EQ(texts[0].substr(texts[0].size() - std::min(tail.size(), texts[0].size())), tail);
+        logger->Error("still written");
+        EXPECT_EQ(SyslogRecorder::Texts().back(), "still written");
+    }
 }
 
 TEST_F(LoggerManagerTest, FileThatCannotBeOpenedLeavesOnlyTheSystemLog) {
@@ -382,13 +455,30 @@ void PrintTo(PlantedFileRow const& row, std::ostream* out) {
     *out << row.name;
 }
 
+// Second: in Tarnix/Logs of the home, both made by another user and shared by all.
 class LoggerManagerPlantedLogFile : public LoggerManagerTest,
-                                    public ::testing::WithParamInterface<PlantedFileRow> {};
+                                    public ::testing::WithParamInterface<std::tuple<PlantedFileRow, bool>> {
+protected:
+    fs::path LogFolder() {
+        if (!std::get<1>(GetParam())) {
+            _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+            return Root();
+        }
+        fs::path const home = Root() / "home";
+        fs::create_directories(home / "Tarnix" / "Logs");
+        for (fs::path const& dir : {home / "Tarnix", home / "Tarnix" / "Logs"}) {
+            EXPECT_EQ(::chown(dir.c_str(), AnotherUser, AnotherUser), 0);
+            EXPECT_EQ(::chmod(dir.c_str(), 01777), 0);
+        }
+        _environment.Set("CORECLR_PROFILER_HOME", home.string());
+        _environment.Set("COR_PROFILER_HOME", home.string());
+        return home / "Tarnix" / "Logs";
+    }
+};
 
 TEST_P(LoggerManagerPlantedLogFile, IsNeverWritten) {
-    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
-    fs::path const logFile = Root() / "planted.log";
-    fs::path const victim = GetParam().plant(logFile, Root());
+    fs::path const logFile = LogFolder() / "planted.log";
+    fs::path const victim = std::get<0>(GetParam()).plant(logFile, Root());
     bool const victimExisted = fs::exists(victim);
     LoggerManager manager;
     std::shared_ptr<Logger> logger = manager.CreateLogger(u"planted", Pattern, false);
@@ -403,32 +493,37 @@ TEST_P(LoggerManagerPlantedLogFile, IsNeverWritten) {
     EXPECT_NE(texts[0].find(logFile.string()), std::string::npos) << texts[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerPlantedLogFile,
-                         ::testing::Values(PlantedFileRow{"LinkToAnEmptyFile",
-                                                          [](fs::path const& logFile, fs::path const& root) {
-                                                              WriteFile(root / "victim", "");
-                                                              fs::create_symlink(root / "victim", logFile);
-                                                              return root / "victim";
-                                                          }},
-                                           PlantedFileRow{"LinkToNoFile",
-                                                          [](fs::path const& logFile, fs::path const& root) {
-                                                              fs::create_symlink(root / "victim", logFile);
-                                                              return root / "victim";
-                                                          }},
-                                           PlantedFileRow{"HardLink",
-                                                          [](fs::path const& logFile, fs::path const& root) {
-                                                              WriteFile(root / "victim", "");
-                                                              fs::create_hard_link(root / "victim", logFile);
-                                                              return root / "victim";
-                                                          }},
-                                           PlantedFileRow{"FileOfAnotherUser",
-                                                          [](fs::path const& logFile, fs::path const&) {
-                                                              WriteFile(logFile, "");
-                                                              EXPECT_EQ(
-                                                                  ::chown(logFile.c_str(), 12345, 12345), 0);
-                                                              return logFile;
-                                                          }}),
-                         [](auto const& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoggerManagerPlantedLogFile,
+    ::testing::Combine(::testing::Values(PlantedFileRow{"LinkToAnEmptyFile",
+                                                        [](fs::path const& logFile, fs::path const& root) {
+                                                            WriteFile(root / "victim", "");
+                                                            fs::create_symlink(root / "victim", logFile);
+                                                            return root / "victim";
+                                                        }},
+                                         PlantedFileRow{"LinkToNoFile",
+                                                        [](fs::path const& logFile, fs::path const& root) {
+                                                            fs::create_symlink(root / "victim", logFile);
+                                                            return root / "victim";
+                                                        }},
+                                         PlantedFileRow{"HardLink",
+                                                        [](fs::path const& logFile, fs::path const& root) {
+                                                            WriteFile(root / "victim", "");
+                                                            fs::create_hard_link(root / "victim", logFile);
+                                                            return root / "victim";
+                                                        }},
+                                         PlantedFileRow{"FileOfAnotherUser",
+                                                        [](fs::path const& logFile, fs::path const&) {
+                                                            WriteFile(logFile, "");
+                                                            EXPECT_EQ(::chown(logFile.c_str(), 12345, 12345),
+                                                                      0);
+                                                            return logFile;
+                                                        }}),
+                       ::testing::Bool()),
+    [](auto const& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "InSharedFolder" : "InOwnFolder");
+    });
 
 // The log folder's path swapped for a link after it was opened: rotations stay in the folder.
 TEST_F(LoggerManagerTest, RotationStaysInTheFolderOpenedWhenItsPathIsSwapped) {
@@ -525,5 +620,56 @@ TEST_F(LoggerManagerTest, RegistryLoggerErrorsGoToTheSystemLog) {
     EXPECT_EQ(SyslogRecorder::Texts(),
               std::vector<std::string>{"Profiler Multiplexer: Logger Handler: sink broke"});
 }
+
+// The main logger's own errors: one fallback message for a burst, nothing on the host's stderr.
+struct WriteFaultRow {
+    char const* name;
+    ssize_t result;
+};
+
+void PrintTo(WriteFaultRow const& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LoggerManagerMainLoggerError : public LoggerManagerTest,
+                                     public ::testing::WithParamInterface<WriteFaultRow> {};
+
+TEST_P(LoggerManagerMainLoggerError, GoesToTheSystemLog) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    LoggerManager manager;
+    manager.InitiateMainLogger(true);
+    fs::path const logFile = Root() / MainLogFileName();
+    struct stat info {};
+    ASSERT_EQ(::stat(logFile.c_str(), &info), 0);
+    s_writeFault.device = info.st_dev;
+    s_writeFault.inode = info.st_ino;
+    s_writeFault.result = GetParam().result;
+    s_writeFault.calls = 0;
+    SyslogRecorder::Clear();
+    ::testing::internal::CaptureStderr();
+    s_writeFault.armed = true;
+    manager.WithMainLogger([](Logger& logger) {
+        logger.Error("lost");
+        logger.Error("lost again");
+    });
+    s_writeFault.armed = false;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    EXPECT_EQ(s_writeFault.calls.load(), 2) << "one write a message";
+    std::vector<std::string> fallback;
+    for (std::string const& text : SyslogRecorder::Texts()) {
+        if (text.rfind("Profiler Multiplexer: ", 0) == 0) {
+            fallback.push_back(text);
+        }
+    }
+    ASSERT_EQ(fallback.size(), 1u);
+    std::string const start =
+        "Profiler Multiplexer: Logger Handler: Failed writing to file " + logFile.string();
+    EXPECT_EQ(fallback[0].rfind(start, 0), 0u) << fallback[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerMainLoggerError,
+                         ::testing::Values(WriteFaultRow{"DiskFull", -1}, WriteFaultRow{"WritesNothing", 0}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 } // namespace
