@@ -288,20 +288,25 @@ class Driver:
 
     def execute(self, env, exit_code=0, program=("workload",), address_space=None):
         command = ["dotnet", self.app, program[0], str(exit_code), *program[1:]]
+        return self.spawn(command, env, RUN_TIMEOUT, address_space)
 
-        def no_core_dump():
+    @staticmethod
+    def spawn(command, env, timeout, address_space=None):
+        """Runs the command in a session of its own, without core dumps and within the address space given;
+        kills it after timeout seconds."""
+        def limits():
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
             if address_space is not None:
                 resource.setrlimit(resource.RLIMIT_AS, (address_space, address_space))
 
         process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                   preexec_fn=no_core_dump, start_new_session=True)
+                                   preexec_fn=limits, start_new_session=True)
         try:
-            stdout, stderr = process.communicate(timeout=RUN_TIMEOUT)
+            stdout, stderr = process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
             process.communicate()
-            raise ScenarioFailure(f"the program hung: no exit within {RUN_TIMEOUT} s")
+            raise ScenarioFailure(f"the program hung: no exit within {timeout} s")
         return process.returncode, stdout, stderr, process.pid
 
     def baseline(self):
@@ -1116,23 +1121,15 @@ def run_attach(driver, targets, extra=None):
                     if target in targets or key.startswith("E2E_TARGET_")})
     env.update(extra or {})
     command = ["dotnet", program, f"{MULTIPLEXER_CLSID}={driver.multiplexer}", f"{direct.clsid}={driver.library}"]
-    process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                               preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)),
-                               start_new_session=True)
-    try:
-        stdout, stderr = process.communicate(timeout=ATTACH_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        os.killpg(process.pid, signal.SIGKILL)
-        process.communicate()
-        raise ScenarioFailure(f"the attaching program hung: no exit within {ATTACH_TIMEOUT} s")
+    returncode, stdout, stderr, pid = driver.spawn(command, env, ATTACH_TIMEOUT)
     if driver.show:
         print(stdout, stderr, sep="", end="")
-    require(process.returncode == 0, f"the attaching program ended with {process.returncode}\n{stdout}{stderr}")
+    require(returncode == 0, f"the attaching program ended with {returncode}\n{stdout}{stderr}")
     for target in targets + [direct]:
         target.records = TargetRecords(os.path.join(driver.work, f"target_{target.name}.txt"))
     lines = stdout.splitlines()
     require(len(lines) == 8 and lines[-1] == "end", f"the attaching program's output:\n{stdout}{stderr}")
-    run = Run(process.returncode, stdout, stderr, process.pid, driver.log_path(env, process.pid))
+    run = Run(returncode, stdout, stderr, pid, driver.log_path(env, pid))
     return lines, run, direct
 
 
