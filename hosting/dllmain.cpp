@@ -4,18 +4,16 @@
 
 #include <memory>
 #include <new>
+#include <unwind.h>
 
 namespace {
 
 // The process's unwinder fills its register table at its first unwind. A target with its own unwinder that
 // throws through our frames reaches that table through our personality routine without unwinding first:
-// one throw of our own, before any target is loaded, makes it ready.
+// one walk of our own frame with the process's unwinder, before any target is loaded, makes it ready.
 void PrepareUnwinder() noexcept {
     static bool const prepared = [] {
-        try {
-            throw 0;
-        } catch (int) {
-        }
+        _Unwind_Backtrace([](_Unwind_Context*, void*) { return _URC_END_OF_STACK; }, nullptr);
         return true;
     }();
     (void)prepared;
