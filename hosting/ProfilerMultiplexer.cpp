@@ -223,16 +223,23 @@ void ProfilerMultiplexer::UpdateEventMask() {
     std::lock_guard<std::mutex> lock(_eventMaskLock);
     DWORD low = 0;
     DWORD high = 0;
-    for (const auto& proxy : _targetProfilerProxies) {
+    AddCachedMasks(_targetProfilerProxies.size(), true, low, high);
+    SetRuntimeEventMask(low, high);
+    _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
+}
+
+void ProfilerMultiplexer::AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const {
+    for (std::size_t index = 0; index < count; ++index) {
+        const auto& proxy = _targetProfilerProxies.data()[index];
         DWORD targetLow = 0;
         DWORD targetHigh = 0;
         proxy->GetCashedEventMask(targetLow, targetHigh);
-        _callbackFilter.LogNonMaskedCallbackFunctions(proxy->GetName(), targetLow, targetHigh);
+        if (logEach) {
+            _callbackFilter.LogNonMaskedCallbackFunctions(proxy->GetName(), targetLow, targetHigh);
+        }
         low |= targetLow;
         high |= targetHigh;
     }
-    SetRuntimeEventMask(low, high);
-    _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
 }
 
 void ProfilerMultiplexer::UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) {
@@ -243,14 +250,7 @@ void ProfilerMultiplexer::UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targ
     DWORD low = targetLow;
     DWORD high = targetHigh;
     // The targets initialised so far; the caller may be one of them or the one being initialised.
-    const std::size_t count = _initializedProxyCount.load(std::memory_order_acquire);
-    for (std::size_t index = 0; index < count; ++index) {
-        DWORD proxyLow = 0;
-        DWORD proxyHigh = 0;
-        _targetProfilerProxies.data()[index]->GetCashedEventMask(proxyLow, proxyHigh);
-        low |= proxyLow;
-        high |= proxyHigh;
-    }
+    AddCachedMasks(_initializedProxyCount.load(std::memory_order_acquire), false, low, high);
     SetRuntimeEventMask(low, high);
     _callbackFilter.LogNonMaskedCallbackFunctions("all so far, before enter/leave hooks", low, high);
 }

@@ -116,6 +116,9 @@ private:
     // The proxies in list order, as far as their targets' Initialize succeeded; safe on any thread.
     std::pair<const std::shared_ptr<ITargetProfilerProxy>*, const std::shared_ptr<ITargetProfilerProxy>*>
     InitializedProxyInterfaces() const noexcept;
+    // Adds the cached masks of the first count targets in list order to low and high; logEach logs what
+    // each one does not receive.
+    void AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const;
     // Drops what is kept for the module's methods once it has unloaded: its id may then be reused. With
     // clearUnloaded, the id is no longer taken as unloaded from then on.
     void DropModule(ModuleID moduleId, bool clearUnloaded);
