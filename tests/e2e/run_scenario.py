@@ -550,6 +550,13 @@ def broken_targets(driver):
                     "disabled will be skipped")
     run.require_log("Profiler Multiplexer: Initialization failed, no target profiler is found or configured")
 
+    # A rewriting target listed twice is loaded once: the program prints what it prints with it listed once.
+    first, second = il_targets("add 10", "mul 2")
+    run = run_program(driver, [first, second], {"CORECLR_PROFILERS": "e2e_1;e2e_2;e2e_1"}, "ilchain",
+                      ["value = 22", "value after warm-up = 22"])
+    run.require_log("TargetProfilerFactory: e2e_1 has the same profiler path and class id as e2e_1, it will be "
+                    "skipped")
+
 
 def failed_initialize(driver):
     failing = Target("e2e_1", 1, 1, MODULE_LOADS | EXCEPTIONS, init_result="0x80004005")
