@@ -3,6 +3,7 @@
 #include "hosting/FakeComUtil.h"
 #include "logging/Logging.h"
 #include "logging/Util.h"
+#include "platform/ProfilerMultiplexerIds.h"
 
 #include <algorithm>
 #include <cmath>
@@ -214,6 +215,10 @@ void DropRepeatedTargets(std::vector<ProfilerSettings>& settings) {
     settings = std::move(kept);
 }
 
+bool IsMultiplexerClassId(_GUID const& clsid) {
+    return clsid == CLSID_CoreClrProfilerMultiplexer || clsid == CLSID_ClrProfilerMultiplexer;
+}
+
 // Asks the new object for ICorProfilerCallback2; the object is released when it does not answer.
 HRESULT ProbeCallback2(IUnknown* object) {
     void* probed = nullptr;
@@ -239,6 +244,14 @@ HRESULT CreateTarget(ProfilerSettings const& settings, ICorProfilerCallback9** p
         Error("TargetProfilerFactory::CreateProfiler, Error converting IID to string. IID: {}",
               Util::ToString(settings.clsid));
         return hr;
+    }
+    // Loaded as its own target, the multiplexer would read the same list again, without end.
+    if (IsMultiplexerClassId(clsid)) {
+        ErrorW(
+            u"TargetProfilerFactory::CreateProfiler, {} has the class id of the profiler multiplexer itself "
+            u"({}), it will not be loaded",
+            settings.name, settings.clsid);
+        return E_FAIL;
     }
     void* object = nullptr;
     hr = FakeCoCreateInstanceEx(clsid, settings.path.c_str(), IID_ICorProfilerCallback2, &object, nullptr);

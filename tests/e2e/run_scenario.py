@@ -550,6 +550,13 @@ def broken_targets(driver):
                     "disabled will be skipped")
     run.require_log("Profiler Multiplexer: Initialization failed, no target profiler is found or configured")
 
+    # The multiplexer named as one of its own targets is refused; the other target is served.
+    own, served = Target("self", 5, 1, JIT_COMPILATION), Target("e2e_6", 6, 2, JIT_COMPILATION)
+    run = driver.run([own, served], extra={"CORECLR_self_PROFILER_PATH": driver.multiplexer,
+                                           "CORECLR_self_PROFILER": MULTIPLEXER_CLSID})
+    check_served(served)
+    run.require_log("TargetProfilerFactory::CreateProfiler, self has the class id of the profiler multiplexer itself")
+
     # A rewriting target listed twice is loaded once: the program prints what it prints with it listed once.
     first, second = il_targets("add 10", "mul 2")
     run = run_program(driver, [first, second], {"CORECLR_PROFILERS": "e2e_1;e2e_2;e2e_1"}, "ilchain",
