@@ -466,12 +466,18 @@ def direct_target(driver):
 
 
 def two_targets(driver):
-    first = Target("e2e_1", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS)
+    """Both targets are served; the first asks to be detached on the way, which is refused while the second
+    is served."""
+    first = Target("e2e_1", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS, detach_after_jit=10)
     second = Target("e2e_2", 2, 2, JIT_COMPILATION | THREADS, 0x10, use_seteventmask2=1)
     # Listed in reverse: the order of calls follows the priorities, not the list.
     run = driver.run([second, first], log_level="trace")
     for target in (first, second):
         check_served(target)
+    require([r.details for r in first.records.calls("RequestProfilerDetach")] == ["detach hr=0x80004005"],
+            f"e2e_1's detach request was not refused: {first.records.calls('RequestProfilerDetach')}")
+    run.require_log("TargetProfilerProxy::RequestProfilerDetach, e2e_1 asked to be detached, but a target cannot be "
+                    "detached alone while other targets are served")
     check_received(first, "ModuleLoadFinished", "AssemblyLoadFinished", "ExceptionThrown", "ExceptionCatcherEnter")
     check_received(second, "ThreadCreated", "GarbageCollectionStarted", "GarbageCollectionFinished")
     require("Lib" in {r.details for r in first.records.callbacks("AssemblyLoadFinished")},
