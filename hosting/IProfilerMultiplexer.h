@@ -40,6 +40,9 @@ public:
     // Before a target sets enter/leave hooks with the given mask of its own: while the targets are being
     // initialised, sets the union of the masks cached so far on the runtime, which checks its flags.
     virtual void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) = 0;
+    // Whether a target other than the proxy's is served: its Initialize succeeded, or, while the targets are
+    // being initialised, it may still.
+    virtual bool ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept = 0;
     virtual ~IProfilerMultiplexer() = default;
 };
 

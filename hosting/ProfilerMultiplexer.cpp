@@ -4,6 +4,8 @@
 #include "ilchain/MetadataHelper.h"
 #include "logging/Logging.h"
 
+#include <algorithm>
+
 namespace profilermultiplexer {
 
 namespace {
@@ -253,6 +255,16 @@ void ProfilerMultiplexer::UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targ
     AddCachedMasks(_initializedProxyCount.load(std::memory_order_acquire), false, low, high);
     SetRuntimeEventMask(low, high);
     _callbackFilter.LogNonMaskedCallbackFunctions("all so far, before enter/leave hooks", low, high);
+}
+
+bool ProfilerMultiplexer::ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept {
+    if (_initializingTargets.load() && _targetProfilers.size() > 1) {
+        return true;
+    }
+    const auto [first, last] = InitializedProxyInterfaces();
+    return std::any_of(first, last, [proxy](const std::shared_ptr<ITargetProfilerProxy>& served) {
+        return served.get() != proxy;
+    });
 }
 
 void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {

@@ -71,6 +71,7 @@ public:
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
     void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) override;
+    bool ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept override;
     ~ProfilerMultiplexer() override;
 
     // Calls every target whose mask asks for the callback, in list order, and merges their results.

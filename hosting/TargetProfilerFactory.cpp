@@ -3,6 +3,7 @@
 #include "hosting/FakeComUtil.h"
 #include "logging/Logging.h"
 #include "logging/Util.h"
+#include "platform/ProfilerMultiplexerIds.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,7 +57,7 @@ std::optional<double> ParseDouble(std::u16string const& value) {
 }
 
 void LogNotANumber(std::u16string const& variable, std::u16string const& name) {
-    InfoW(u"TargetProfilerFactory: The environment variable {} is not a valid number for {}, it will be "
+    WarnW(u"TargetProfilerFactory: The environment variable {} is not a valid number for {}, it will be "
           u"skipped",
           variable, name);
 }
@@ -66,7 +67,7 @@ void LogValue(std::u16string const& variable, std::u16string const& value) {
 }
 
 void LogNotSet(std::u16string const& variable, std::u16string const& name) {
-    InfoW(u"TargetProfilerFactory: The environment variable {} is not set for {}, it will be skipped",
+    WarnW(u"TargetProfilerFactory: The environment variable {} is not set for {}, it will be skipped",
           variable, name);
 }
 
@@ -100,7 +101,7 @@ std::optional<std::u16string> ReadPath(std::u16string const& stem, std::u16strin
             return value;
         }
     }
-    InfoW(u"TargetProfilerFactory: profiler path is not set for {}, it will be skipped", name);
+    WarnW(u"TargetProfilerFactory: profiler path is not set for {}, it will be skipped", name);
     return std::nullopt;
 }
 
@@ -184,6 +185,40 @@ bool ComesBefore(ProfilerSettings const& a, ProfilerSettings const& b) {
     return a.priority < b.priority;
 }
 
+// Class ids compare as GUIDs when both texts parse (case aside), else as texts.
+bool IsSameClassId(std::u16string const& a, std::u16string const& b) {
+    _GUID first{};
+    _GUID second{};
+    if (SUCCEEDED(IIDFromString(a.c_str(), &first)) && SUCCEEDED(IIDFromString(b.c_str(), &second))) {
+        return first == second;
+    }
+    return a == b;
+}
+
+// Drops every target whose library path and class id an earlier one has: the same profiler would be
+// loaded and called twice.
+void DropRepeatedTargets(std::vector<ProfilerSettings>& settings) {
+    std::vector<ProfilerSettings> kept;
+    kept.reserve(settings.size());
+    for (ProfilerSettings& entry : settings) {
+        auto const earlier = std::find_if(kept.begin(), kept.end(), [&entry](ProfilerSettings const& other) {
+            return other.path == entry.path && IsSameClassId(other.clsid, entry.clsid);
+        });
+        if (earlier != kept.end()) {
+            WarnW(u"TargetProfilerFactory: {} has the same profiler path and class id as {}, it will be "
+                  u"skipped",
+                  entry.name, earlier->name);
+            continue;
+        }
+        kept.push_back(std::move(entry));
+    }
+    settings = std::move(kept);
+}
+
+bool IsMultiplexerClassId(_GUID const& clsid) {
+    return clsid == CLSID_CoreClrProfilerMultiplexer || clsid == CLSID_ClrProfilerMultiplexer;
+}
+
 // Asks the new object for ICorProfilerCallback2; the object is released when it does not answer.
 HRESULT ProbeCallback2(IUnknown* object) {
     void* probed = nullptr;
@@ -209,6 +244,14 @@ HRESULT CreateTarget(ProfilerSettings const& settings, ICorProfilerCallback9** p
         Error("TargetProfilerFactory::CreateProfiler, Error converting IID to string. IID: {}",
               Util::ToString(settings.clsid));
         return hr;
+    }
+    // Loaded as its own target, the multiplexer would read the same list again, without end.
+    if (IsMultiplexerClassId(clsid)) {
+        ErrorW(
+            u"TargetProfilerFactory::CreateProfiler, {} has the class id of the profiler multiplexer itself "
+            u"({}), it will not be loaded",
+            settings.name, settings.clsid);
+        return E_FAIL;
     }
     void* object = nullptr;
     hr = FakeCoCreateInstanceEx(clsid, settings.path.c_str(), IID_ICorProfilerCallback2, &object, nullptr);
@@ -238,6 +281,7 @@ std::vector<ProfilerSettings> TargetProfilerFactory::BuildProfilerSet(bool isCor
         }
     }
     std::stable_sort(result.begin(), result.end(), ComesBefore);
+    DropRepeatedTargets(result);
     return result;
 }
 

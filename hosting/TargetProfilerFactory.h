@@ -10,7 +10,8 @@ namespace profilermultiplexer {
 
 class TargetProfilerFactory {
 public:
-    // The configured targets, sorted by ascending priority. Throws when a value is not UTF-8.
+    // The configured targets, sorted by ascending priority, each library path and class id once (the first
+    // in that order kept). Throws when a value is not UTF-8.
     static std::vector<ProfilerSettings> BuildProfilerSet(bool isCoreClr);
 
     // Creates the target's object from its library. On success *ppCallback holds the one reference its

@@ -248,6 +248,18 @@ bool TargetProfilerProxy::CheckCorProfilerInfoInterfaceAgainstCLRCapabilities(co
     return GetCorProfilerInfoInterfaceIndex(iid) >= _corProfilerInfoIndex;
 }
 
+// The runtime detaches its one profiler, the multiplexer, with every target behind it: one target cannot go
+// alone while the others are served.
+HRESULT TargetProfilerProxy::RequestProfilerDetach(DWORD dwExpectedCompletionMilliseconds) {
+    if (_pProfilerMultiplexer->ServesOtherTargets(this)) {
+        Warn("TargetProfilerProxy::RequestProfilerDetach, {} asked to be detached, but a target cannot be "
+             "detached alone while other targets are served: refused with 0x80004005",
+             _name);
+        return E_FAIL;
+    }
+    return _pCorProfilerInfo->RequestProfilerDetach(dwExpectedCompletionMilliseconds);
+}
+
 bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right) {
     return left.GetPriority() < right.GetPriority();
 }

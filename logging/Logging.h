@@ -3,7 +3,7 @@
 // Trace, Debug and Info call sites test the level first and compute their values only when it is on:
 //     if (IsLogLevelEnabled(spdlog::level::trace)) Trace("JIT compiled {}", metadata->GetMethodName(id,
 //     token));
-// Warn, Error, InfoW and ErrorW are called without a test. No log call throws.
+// Warn, Error, InfoW, WarnW and ErrorW are called without a test. No log call throws.
 #pragma once
 
 #include "logging/LoggerManager.h"
@@ -110,6 +110,13 @@ template <typename... Args> void Error(Args&&... args) noexcept {
 template <typename... Args> void InfoW(char16_t const* format, Args const&... args) noexcept {
     try {
         Info(Util::ToString(format), detail::ToUtf8Value(args)...);
+    } catch (...) {
+    }
+}
+
+template <typename... Args> void WarnW(char16_t const* format, Args const&... args) noexcept {
+    try {
+        Warn(Util::ToString(format), detail::ToUtf8Value(args)...);
     } catch (...) {
     }
 }

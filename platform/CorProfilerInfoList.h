@@ -135,7 +135,7 @@
 
 #define PM_ICORPROFILERINFO3_METHODS(X) \
     X(FORWARD, EnumJITedFunctions, (ICorProfilerFunctionEnum** ppEnum), (ppEnum)) \
-    X(FORWARD, RequestProfilerDetach, (DWORD dwExpectedCompletionMilliseconds), \
+    X(OWN, RequestProfilerDetach, (DWORD dwExpectedCompletionMilliseconds), \
       (dwExpectedCompletionMilliseconds)) \
     X(FORWARD, SetFunctionIDMapper2, (FunctionIDMapper2* pFunc, void* clientData), (pFunc, clientData)) \
     X(FORWARD, GetStringLayout2, (ULONG* pStringLengthOffset, ULONG* pBufferOffset), \

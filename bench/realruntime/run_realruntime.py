@@ -61,6 +61,17 @@ EXTRA_CONFIGS = {
 }
 
 
+def target_link(args, name):
+    """A path of its own to the target library for each target name: the multiplexer loads a library path and
+    class id once, the dynamic loader maps the library once whatever the path."""
+    link = os.path.join(args.work, f"{name}.so")
+    if os.path.lexists(link):
+        os.remove(link)
+    os.makedirs(args.work, exist_ok=True)
+    os.symlink(os.path.abspath(args.target), link)
+    return link
+
+
 def environment(args, config):
     _, targets, forced, extra = {**CONFIGS, **EXTRA_CONFIGS}[config]
     env = {k: v for k, v in os.environ.items() if not k.startswith(("CORECLR_", "COR_", "BENCH_TARGET_"))}
@@ -80,8 +91,8 @@ def environment(args, config):
     env.update({"CORECLR_PROFILER": MULTIPLEXER_CLSID, "CORECLR_PROFILER_PATH": args.multiplexer,
                 "CORECLR_PROFILERS": ";".join(names)})
     for priority, name in enumerate(names, 1):
-        env.update({f"CORECLR_{name}_PROFILER_PATH": args.target, f"CORECLR_{name}_PROFILER": TARGET_CLSID,
-                    f"CORECLR_{name}_PRIORITY": str(priority)})
+        env.update({f"CORECLR_{name}_PROFILER_PATH": target_link(args, name),
+                    f"CORECLR_{name}_PROFILER": TARGET_CLSID, f"CORECLR_{name}_PRIORITY": str(priority)})
     if forced:
         env["FORCE_PROFILER_MULTIPLEXER"] = "1"
     return env

@@ -466,12 +466,18 @@ def direct_target(driver):
 
 
 def two_targets(driver):
-    first = Target("e2e_1", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS)
+    """Both targets are served; the first asks to be detached on the way, which is refused while the second
+    is served."""
+    first = Target("e2e_1", 1, 1, MODULE_LOADS | ASSEMBLY_LOADS | JIT_COMPILATION | EXCEPTIONS, detach_after_jit=10)
     second = Target("e2e_2", 2, 2, JIT_COMPILATION | THREADS, 0x10, use_seteventmask2=1)
     # Listed in reverse: the order of calls follows the priorities, not the list.
     run = driver.run([second, first], log_level="trace")
     for target in (first, second):
         check_served(target)
+    require([r.details for r in first.records.calls("RequestProfilerDetach")] == ["detach hr=0x80004005"],
+            f"e2e_1's detach request was not refused: {first.records.calls('RequestProfilerDetach')}")
+    run.require_log("TargetProfilerProxy::RequestProfilerDetach, e2e_1 asked to be detached, but a target cannot be "
+                    "detached alone while other targets are served")
     check_received(first, "ModuleLoadFinished", "AssemblyLoadFinished", "ExceptionThrown", "ExceptionCatcherEnter")
     check_received(second, "ThreadCreated", "GarbageCollectionStarted", "GarbageCollectionFinished")
     require("Lib" in {r.details for r in first.records.callbacks("AssemblyLoadFinished")},
@@ -549,6 +555,20 @@ def broken_targets(driver):
     run.require_log("TargetProfilerFactory: CORECLR_disabled_ENABLE_PROFILING environment variable is set to zero, "
                     "disabled will be skipped")
     run.require_log("Profiler Multiplexer: Initialization failed, no target profiler is found or configured")
+
+    # The multiplexer named as one of its own targets is refused; the other target is served.
+    own, served = Target("self", 5, 1, JIT_COMPILATION), Target("e2e_6", 6, 2, JIT_COMPILATION)
+    run = driver.run([own, served], extra={"CORECLR_self_PROFILER_PATH": driver.multiplexer,
+                                           "CORECLR_self_PROFILER": MULTIPLEXER_CLSID})
+    check_served(served)
+    run.require_log("TargetProfilerFactory::CreateProfiler, self has the class id of the profiler multiplexer itself")
+
+    # A rewriting target listed twice is loaded once: the program prints what it prints with it listed once.
+    first, second = il_targets("add 10", "mul 2")
+    run = run_program(driver, [first, second], {"CORECLR_PROFILERS": "e2e_1;e2e_2;e2e_1"}, "ilchain",
+                      ["value = 22", "value after warm-up = 22"])
+    run.require_log("TargetProfilerFactory: e2e_1 has the same profiler path and class id as e2e_1, it will be "
+                    "skipped")
 
 
 def failed_initialize(driver):

@@ -8,6 +8,7 @@
 #include "logging/Util.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -121,6 +122,40 @@ std::optional<ProfilerSettings> ModelTarget(const std::string& prefix, const std
                             *revert != 0);
 }
 
+// A class id in the braced form with its digits upper-cased, or the text itself when it is not in that form:
+// two targets have the same class id when their keys are equal.
+std::string ClassIdKey(std::string text) {
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}') {
+        return text;
+    }
+    std::string key = text;
+    for (std::size_t index = 1; index < 37; ++index) {
+        const bool dash = index == 9 || index == 14 || index == 19 || index == 24;
+        const auto unit = static_cast<unsigned char>(text[index]);
+        if (dash ? unit != '-' : std::isxdigit(unit) == 0) {
+            return text;
+        }
+        key[index] = static_cast<char>(std::toupper(unit));
+    }
+    return key;
+}
+
+// In priority order, a target with the library and class id of an earlier one is dropped.
+std::vector<ProfilerSettings> WithoutRepeats(std::vector<ProfilerSettings> targets) {
+    using profilermultiplexer::Util;
+    std::vector<ProfilerSettings> kept;
+    for (ProfilerSettings& target : targets) {
+        const std::string key = ClassIdKey(Util::ToString(target.clsid));
+        const bool repeated = std::any_of(kept.begin(), kept.end(), [&](const ProfilerSettings& earlier) {
+            return earlier.path == target.path && ClassIdKey(Util::ToString(earlier.clsid)) == key;
+        });
+        if (!repeated) {
+            kept.push_back(std::move(target));
+        }
+    }
+    return kept;
+}
+
 std::vector<ProfilerSettings> Model(const std::string& prefix) {
     std::vector<ProfilerSettings> targets;
     for (const std::string& name : Split(Value(prefix + "PROFILERS"), ';')) {
@@ -132,7 +167,7 @@ std::vector<ProfilerSettings> Model(const std::string& prefix) {
                      [](const ProfilerSettings& a, const ProfilerSettings& b) {
                          return std::isnan(b.priority) ? !std::isnan(a.priority) : a.priority < b.priority;
                      });
-    return targets;
+    return WithoutRepeats(std::move(targets));
 }
 
 bool Same(const ProfilerSettings& a, const ProfilerSettings& b) {

@@ -344,11 +344,13 @@ INSTANTIATE_TEST_SUITE_P(Values, ForceMultiplexerTest,
                                            ForceRow{"NonAscii", "tru\xC3\xA9", false}),
                          [](auto const& info) { return std::string(info.param.label); });
 
-// A target that is configured wrongly is skipped; the one configured well still reaches the runtime.
+// A target that is configured wrongly is skipped, or refused when it is created; the one configured well
+// still reaches the runtime.
 struct MisconfiguredRow {
     char const* label;
     char const* suffix;
     char const* value; // nullptr: unset
+    bool refusedAtCreation = false;
 };
 
 void PrintTo(MisconfiguredRow const& row, std::ostream* os) {
@@ -374,11 +376,20 @@ TEST_P(MisconfiguredTargetTest, IsSkippedAndTheOtherStepsIn) {
     EXPECT_TRUE(IsTargetObject(activation.object));
     activation.object->Release();
     EXPECT_FALSE(IsLoaded(LibraryOf(0)));
-    EXPECT_THAT(
-        ClassFactoryMessages(_capture),
-        ElementsAre("info: ClassFactory: ProfilerSet size is 1",
-                    "info: ClassFactory: A single profiler has detected, the multiplexer profiler will "
-                    "transfer direct control to the Good profiler!"));
+    std::vector<std::string> expected{"info: ClassFactory: ProfilerSet size is 1"};
+    if (GetParam().refusedAtCreation) {
+        expected = {
+            "info: ClassFactory: ProfilerSet size is 2",
+            "error: ClassFactory::CreateInstance: Error creating profiler: Bad, error code: 0x-7fffbffb"};
+        EXPECT_THAT(
+            LeveledMessages(_capture),
+            Contains(std::string("error: TargetProfilerFactory::CreateProfiler, Bad has the class id of "
+                                 "the profiler multiplexer itself (") +
+                     GetParam().value + "), it will not be loaded"));
+    }
+    expected.push_back("info: ClassFactory: A single profiler has detected, the multiplexer profiler will "
+                       "transfer direct control to the Good profiler!");
+    EXPECT_EQ(ClassFactoryMessages(_capture), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Variables, MisconfiguredTargetTest,
@@ -389,7 +400,11 @@ INSTANTIATE_TEST_SUITE_P(Variables, MisconfiguredTargetTest,
                                            MisconfiguredRow{"NoPriority", "_PRIORITY", nullptr},
                                            MisconfiguredRow{"PriorityOutOfRange", "_PRIORITY", "1e-400"},
                                            MisconfiguredRow{"RevertNotANumber", "_REVERT_REJIT_CALL_ORDER",
-                                                            "abc"}),
+                                                            "abc"},
+                                           MisconfiguredRow{"MultiplexersCoreClrClassId", "_PROFILER",
+                                                            "{3BF080FE-7DEB-4051-AEF1-BD3AB01F1883}", true},
+                                           MisconfiguredRow{"MultiplexersClrClassIdInLowerCase", "_PROFILER",
+                                                            "{dbe6d54b-4a04-4fd0-83eb-12a1a9dec58b}", true}),
                          [](auto const& info) { return std::string(info.param.label); });
 
 // Environment text that is not UTF-8 ends activation; nothing is thrown to the runtime.

@@ -1,7 +1,7 @@
 // The runtime's info object as the multiplexer's tests need it: records the event masks set on it,
 // answers GetFunctionInfo, GetFunctionInfo2 and GetClassIDInfo2 from tables and GetModuleMetaData with a
 // given metadata reader. As the runtime does, it refuses enter/leave hooks unless the last mask it was
-// given asks for enter/leave events.
+// given asks for enter/leave events. It answers a detach request with detachResult.
 #pragma once
 
 #include "NullCorProfilerInfo.h"
@@ -105,6 +105,13 @@ public:
         return result;
     }
 
+    HRESULT detachResult = S_OK;
+    HRESULT RequestProfilerDetach(DWORD dwExpectedCompletionMilliseconds) override {
+        std::lock_guard<std::mutex> lock(_lock);
+        _detachRequests.push_back(dwExpectedCompletionMilliseconds);
+        return detachResult;
+    }
+
     // GetFunctionInfo gives no class; GetFunctionInfo2 the class and the method's type arguments.
     void AddFunction(FunctionID functionId, ModuleID moduleId, mdToken token, ClassID classId = 0,
                      std::vector<ClassID> typeArgs = {}) {
@@ -132,6 +139,11 @@ public:
     std::vector<HRESULT> HookResults() const {
         std::lock_guard<std::mutex> lock(_lock);
         return _hookResults;
+    }
+    // The expected completion time of every detach request, in order.
+    std::vector<DWORD> DetachRequests() const {
+        std::lock_guard<std::mutex> lock(_lock);
+        return _detachRequests;
     }
     int MetaDataRequests() const {
         std::lock_guard<std::mutex> lock(_lock);
@@ -170,6 +182,7 @@ private:
     std::vector<DWORD> _eventMasks;
     std::vector<std::pair<DWORD, DWORD>> _eventMasks2;
     std::vector<HRESULT> _hookResults;
+    std::vector<DWORD> _detachRequests;
     std::map<FunctionID, Function> _functions;
     std::map<ClassID, std::pair<ModuleID, std::vector<ClassID>>> _classes;
     std::map<ModuleID, std::pair<IUnknown*, HRESULT>> _metaData;

@@ -18,6 +18,7 @@ using ::testing::IsEmpty;
 namespace {
 
 constexpr char const* SomeClsid = "{8A8CC829-CCF2-49FE-BBAE-0F022228071A}";
+constexpr char const* OtherClsid = "{5D3D6A1E-6C1B-4B8E-9E57-3C8F0E2A4B11}";
 
 std::vector<std::string> Names(std::vector<ProfilerSettings> const& settings) {
     std::vector<std::string> names;
@@ -90,7 +91,8 @@ TEST_F(BuildProfilerSetTest, SortsByAscendingPriority) {
 TEST_F(BuildProfilerSetTest, EqualPrioritiesKeepListOrder) {
     _environment.SetList("t0;t1;t2;t3;t4;t5;t6;t7;t8;t9");
     for (int i = 0; i < 10; ++i) {
-        _environment.SetTarget("t" + std::to_string(i), "/t.so", SomeClsid, i % 2 == 0 ? "1" : "0");
+        std::string const name = "t" + std::to_string(i);
+        _environment.SetTarget(name, "/" + name + ".so", SomeClsid, i % 2 == 0 ? "1" : "0");
     }
 
     EXPECT_THAT(Names(TargetProfilerFactory::BuildProfilerSet(true)),
@@ -99,11 +101,11 @@ TEST_F(BuildProfilerSetTest, EqualPrioritiesKeepListOrder) {
 
 TEST_F(BuildProfilerSetTest, PriorityThatIsNotANumberSortsLast) {
     _environment.SetList("n1;one;n2;minus;inf");
-    _environment.SetTarget("n1", "/t.so", SomeClsid, "nan");
-    _environment.SetTarget("one", "/t.so", SomeClsid, "1");
-    _environment.SetTarget("n2", "/t.so", SomeClsid, "NAN");
-    _environment.SetTarget("minus", "/t.so", SomeClsid, "-1");
-    _environment.SetTarget("inf", "/t.so", SomeClsid, "inf");
+    _environment.SetTarget("n1", "/n1.so", SomeClsid, "nan");
+    _environment.SetTarget("one", "/one.so", SomeClsid, "1");
+    _environment.SetTarget("n2", "/n2.so", SomeClsid, "NAN");
+    _environment.SetTarget("minus", "/minus.so", SomeClsid, "-1");
+    _environment.SetTarget("inf", "/inf.so", SomeClsid, "inf");
 
     std::vector<ProfilerSettings> const settings = TargetProfilerFactory::BuildProfilerSet(true);
 
@@ -125,11 +127,18 @@ TEST_F(BuildProfilerSetTest, Path64WinsOverPath) {
         ::testing::Contains("info: TargetProfilerFactory: [CORECLR_a_PROFILER_PATH_64]=\"/wide.so\""));
 }
 
-// The target list's value and the names it gives; every name is configured completely.
+std::string Warning(std::string const& text) {
+    return "warning: TargetProfilerFactory: " + text;
+}
+
+// The target list's value, the names it gives and the warnings on the way. Every name given is configured
+// completely (a library of its own), or those named in configured.
 struct ListRow {
     char const* label;
     std::optional<std::string> list;
     std::vector<std::string> names;
+    std::vector<std::string> warnings = {};
+    std::vector<std::string> configured = {};
 };
 
 void PrintTo(const ListRow& row, std::ostream* os) {
@@ -144,34 +153,55 @@ TEST_P(TargetListTest, GivesTheNamesInListOrder) {
         _environment.SetList(*row.list);
     }
     int priority = 0;
-    for (std::string const& name : row.names) {
-        _environment.SetTarget(name, "/t.so", SomeClsid, std::to_string(priority++));
+    for (std::string const& name : row.configured.empty() ? row.names : row.configured) {
+        _environment.SetTarget(name, "/" + name + ".so", SomeClsid, std::to_string(priority++));
     }
 
     EXPECT_EQ(Names(TargetProfilerFactory::BuildProfilerSet(true)), row.names);
     if (row.names.empty()) {
         EXPECT_THAT(FactoryMessages(_capture), IsEmpty());
     }
+    std::vector<std::string> warnings;
+    for (std::string const& message : FactoryMessages(_capture)) {
+        if (message.rfind("warning: ", 0) == 0) {
+            warnings.push_back(message);
+        }
+    }
+    EXPECT_EQ(warnings, row.warnings);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lists, TargetListTest,
-                         ::testing::Values(ListRow{"Unset", std::nullopt, {}}, ListRow{"Empty", "", {}},
-                                           ListRow{"Blank", "  \t ", {}}, ListRow{"One", "a", {"a"}},
-                                           ListRow{"FinalSeparatorDropped", "a;b;", {"a", "b"}},
-                                           ListRow{"EmptyNameInside", "a;;b", {"a", "", "b"}},
-                                           ListRow{"EmptyNameFirst", ";a", {"", "a"}},
-                                           ListRow{"OnlySeparator", ";", {""}},
-                                           ListRow{"BlanksKept", "a ; b", {"a ", " b"}}),
-                         RowLabel);
+INSTANTIATE_TEST_SUITE_P(
+    Lists, TargetListTest,
+    ::testing::Values(ListRow{"Unset", std::nullopt, {}}, ListRow{"Empty", "", {}},
+                      ListRow{"Blank", "  \t ", {}}, ListRow{"One", "a", {"a"}},
+                      ListRow{"FinalSeparatorDropped", "a;b;", {"a", "b"}},
+                      ListRow{"EmptyNameInside", "a;;b", {"a", "", "b"}},
+                      ListRow{"EmptyNameFirst", ";a", {"", "a"}}, ListRow{"OnlySeparator", ";", {""}},
+                      ListRow{"BlanksKept", "a ; b", {"a ", " b"}},
+                      ListRow{"BlankAfterSeparatorKept",
+                              "a; b",
+                              {"a"},
+                              {Warning("profiler path is not set for  b, it will be skipped")},
+                              {"a", "b"}},
+                      ListRow{"SameNameTwice",
+                              "a;b;a",
+                              {"a", "b"},
+                              {Warning("a has the same profiler path and class id as a, it "
+                                       "will be skipped")}}),
+    RowLabel);
 
-// One variable of a target "t" and what becomes of the target.
+// One variable of a target "t", and the targets given: t and u, which has t's library and another class id,
+// or one of them.
 struct VariableRow {
     char const* label;
     char const* suffix;
     std::optional<std::string> value; // unset when empty
-    bool kept;
-    std::vector<std::string> messages; // the messages about the variable, in order
+    std::vector<std::string> names;
+    std::vector<std::string> messages; // the messages about the variable or the target, in order
 };
+
+std::vector<std::string> const Kept{"t", "u"};
+std::vector<std::string> const Dropped{"u"};
 
 void PrintTo(VariableRow const& row, std::ostream* os) {
     *os << row.label;
@@ -183,7 +213,7 @@ TEST_P(TargetVariableTest, DecidesTheTarget) {
     VariableRow const& row = GetParam();
     _environment.SetList("t;u");
     _environment.SetTarget("t", "/t.so", SomeClsid, "1");
-    _environment.SetTarget("u", "/u.so", SomeClsid, "2");
+    _environment.SetTarget("u", "/t.so", OtherClsid, "2");
     if (row.value) {
         _environment.Set("t", row.suffix, *row.value);
     } else {
@@ -192,15 +222,14 @@ TEST_P(TargetVariableTest, DecidesTheTarget) {
 
     std::vector<ProfilerSettings> const settings = TargetProfilerFactory::BuildProfilerSet(true);
 
-    std::vector<std::string> const expected =
-        row.kept ? std::vector<std::string>{"t", "u"} : std::vector<std::string>{"u"};
-    EXPECT_EQ(Names(settings), expected);
+    EXPECT_EQ(Names(settings), row.names);
     std::string const variable = std::string("CORECLR_t") + row.suffix;
     std::vector<std::string> aboutVariable;
     for (std::string const& message : FactoryMessages(_capture)) {
         bool const namesVariable = message.find(variable + " ") != std::string::npos ||
                                    message.find(variable + "]") != std::string::npos;
-        if (namesVariable || message.find("profiler path is not set for t,") != std::string::npos) {
+        if (namesVariable || message.find("profiler path is not set for t,") != std::string::npos ||
+            message.find("same profiler path") != std::string::npos) {
             aboutVariable.push_back(message);
         }
     }
@@ -216,8 +245,8 @@ std::string ValueLine(std::string const& suffix, std::string const& value) {
 }
 
 std::string NotANumberLine(std::string const& suffix) {
-    return Line("The environment variable CORECLR_t" + suffix +
-                " is not a valid number for t, it will be skipped");
+    return Warning("The environment variable CORECLR_t" + suffix +
+                   " is not a valid number for t, it will be skipped");
 }
 
 std::string const EnableEmpty = Line("CORECLR_t_ENABLE_PROFILING environment variable is empty");
@@ -231,38 +260,54 @@ std::string const RevertSet =
          "treated as a misbehave profiler");
 
 std::string NotSetLine(std::string const& suffix) {
-    return Line("The environment variable CORECLR_t" + suffix + " is not set for t, it will be skipped");
+    return Warning("The environment variable CORECLR_t" + suffix + " is not set for t, it will be skipped");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Enable, TargetVariableTest,
     ::testing::Values(
-        VariableRow{"Unset", "_ENABLE_PROFILING", std::nullopt, true, {EnableEmpty}},
-        VariableRow{"Blank", "_ENABLE_PROFILING", "   ", true, {EnableEmpty}},
-        VariableRow{"Zero", "_ENABLE_PROFILING", "0", false, {EnableZero}},
-        VariableRow{"DoubleZero", "_ENABLE_PROFILING", "00", false, {EnableZero}},
-        VariableRow{"HexReadsAsZero", "_ENABLE_PROFILING", "0x10", false, {EnableZero}},
-        VariableRow{"One", "_ENABLE_PROFILING", "1", true, {ValueLine("_ENABLE_PROFILING", "1")}},
+        VariableRow{"Unset", "_ENABLE_PROFILING", std::nullopt, Kept, {EnableEmpty}},
+        VariableRow{"Blank", "_ENABLE_PROFILING", "   ", Kept, {EnableEmpty}},
+        VariableRow{"Zero", "_ENABLE_PROFILING", "0", Dropped, {EnableZero}},
+        VariableRow{"DoubleZero", "_ENABLE_PROFILING", "00", Dropped, {EnableZero}},
+        VariableRow{"HexReadsAsZero", "_ENABLE_PROFILING", "0x10", Dropped, {EnableZero}},
+        VariableRow{"One", "_ENABLE_PROFILING", "1", Kept, {ValueLine("_ENABLE_PROFILING", "1")}},
         VariableRow{"TrailingTextIgnored",
                     "_ENABLE_PROFILING",
                     "1abc",
-                    true,
+                    Kept,
                     {ValueLine("_ENABLE_PROFILING", "1abc")}},
-        VariableRow{"Negative", "_ENABLE_PROFILING", "-3", true, {ValueLine("_ENABLE_PROFILING", "-3")}},
-        VariableRow{"NotANumber", "_ENABLE_PROFILING", "abc", false, {NotANumberLine("_ENABLE_PROFILING")}},
-        VariableRow{
-            "OutOfRange", "_ENABLE_PROFILING", "99999999999", false, {NotANumberLine("_ENABLE_PROFILING")}}),
+        VariableRow{"Negative", "_ENABLE_PROFILING", "-3", Kept, {ValueLine("_ENABLE_PROFILING", "-3")}},
+        VariableRow{"NotANumber", "_ENABLE_PROFILING", "abc", Dropped, {NotANumberLine("_ENABLE_PROFILING")}},
+        VariableRow{"OutOfRange",
+                    "_ENABLE_PROFILING",
+                    "99999999999",
+                    Dropped,
+                    {NotANumberLine("_ENABLE_PROFILING")}}),
     RowLabel);
 
 INSTANTIATE_TEST_SUITE_P(
     Required, TargetVariableTest,
-    ::testing::Values(VariableRow{"NoPath",
-                                  "_PROFILER_PATH",
-                                  std::nullopt,
-                                  false,
-                                  {Line("profiler path is not set for t, it will be skipped")}},
-                      VariableRow{"NoClassId", "_PROFILER", "", false, {NotSetLine("_PROFILER")}},
-                      VariableRow{"NoPriority", "_PRIORITY", std::nullopt, false, {NotSetLine("_PRIORITY")}}),
+    ::testing::Values(
+        VariableRow{"NoPath",
+                    "_PROFILER_PATH",
+                    std::nullopt,
+                    Dropped,
+                    {Warning("profiler path is not set for t, it will be skipped")}},
+        VariableRow{"NoClassId", "_PROFILER", "", Dropped, {NotSetLine("_PROFILER")}},
+        VariableRow{"NoPriority", "_PRIORITY", std::nullopt, Dropped, {NotSetLine("_PRIORITY")}},
+        VariableRow{"SameLibraryAndClassIdAsAnother",
+                    "_PROFILER",
+                    OtherClsid,
+                    {"t"},
+                    {ValueLine("_PROFILER", OtherClsid),
+                     Warning("u has the same profiler path and class id as t, it will be skipped")}},
+        VariableRow{"SameClassIdInOtherCase",
+                    "_PROFILER",
+                    "{5d3d6a1e-6c1b-4b8e-9e57-3c8f0e2a4b11}",
+                    {"t"},
+                    {ValueLine("_PROFILER", "{5d3d6a1e-6c1b-4b8e-9e57-3c8f0e2a4b11}"),
+                     Warning("u has the same profiler path and class id as t, it will be skipped")}}),
     RowLabel);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -270,34 +315,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VariableRow{"NotANumber",
                                   "_PRIORITY",
                                   "abc",
-                                  false,
+                                  Dropped,
                                   {ValueLine("_PRIORITY", "abc"), NotANumberLine("_PRIORITY")}},
                       VariableRow{"Underflow",
                                   "_PRIORITY",
                                   "1e-400",
-                                  false,
+                                  Dropped,
                                   {ValueLine("_PRIORITY", "1e-400"), NotANumberLine("_PRIORITY")}},
                       VariableRow{"Overflow",
                                   "_PRIORITY",
                                   "1e400",
-                                  false,
+                                  Dropped,
                                   {ValueLine("_PRIORITY", "1e400"), NotANumberLine("_PRIORITY")}}),
     RowLabel);
 
 INSTANTIATE_TEST_SUITE_P(
     Revert, TargetVariableTest,
-    ::testing::Values(VariableRow{"Unset", "_REVERT_REJIT_CALL_ORDER", std::nullopt, true, {RevertUnset}},
-                      VariableRow{"Zero", "_REVERT_REJIT_CALL_ORDER", "0", true, {}},
-                      VariableRow{"Two", "_REVERT_REJIT_CALL_ORDER", "2", true, {RevertSet}},
+    ::testing::Values(VariableRow{"Unset", "_REVERT_REJIT_CALL_ORDER", std::nullopt, Kept, {RevertUnset}},
+                      VariableRow{"Zero", "_REVERT_REJIT_CALL_ORDER", "0", Kept, {}},
+                      VariableRow{"Two", "_REVERT_REJIT_CALL_ORDER", "2", Kept, {RevertSet}},
                       VariableRow{"NotANumber",
                                   "_REVERT_REJIT_CALL_ORDER",
                                   "yes",
-                                  false,
+                                  Dropped,
                                   {NotANumberLine("_REVERT_REJIT_CALL_ORDER")}},
                       VariableRow{"OutOfRange",
                                   "_REVERT_REJIT_CALL_ORDER",
                                   "-99999999999",
-                                  false,
+                                  Dropped,
                                   {NotANumberLine("_REVERT_REJIT_CALL_ORDER")}}),
     RowLabel);
 

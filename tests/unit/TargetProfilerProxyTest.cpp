@@ -2,6 +2,7 @@
 #include "DistinctArgs.h"
 #include "FakeRuntimeInfo.h"
 #include "LogCapture.h"
+#include "MultiplexerHarness.h"
 #include "RecordingTarget.h"
 #include "hosting/ProfilerMultiplexer.h"
 
@@ -388,8 +389,8 @@ const ForwardEntry ForwardEntries[] = {PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD
 #undef PM_FORWARD_ENTRY_OWN
 #undef PM_FORWARD_ENTRY
 
-TEST(ProxyForwards, ThereAre86) {
-    EXPECT_EQ(std::size(ForwardEntries), 86u);
+TEST(ProxyForwards, ThereAre85) {
+    EXPECT_EQ(std::size(ForwardEntries), 85u);
 }
 
 class ProxyForward : public testing::TestWithParam<ForwardEntry> {};
@@ -407,6 +408,51 @@ INSTANTIATE_TEST_SUITE_P(AllForwards, ProxyForward, testing::ValuesIn(ForwardEnt
                          [](const testing::TestParamInfo<ForwardEntry>& info) {
                              return std::string(info.param.name);
                          });
+
+// The runtime detaches its one profiler with every target: only the last target served may ask it.
+std::vector<std::string> DetachWarnings(const LogCapture& capture) {
+    std::vector<std::string> warnings;
+    for (const std::string& message : capture.Messages()) {
+        if (message.rfind("TargetProfilerProxy::RequestProfilerDetach", 0) == 0) {
+            warnings.push_back(message);
+        }
+    }
+    return warnings;
+}
+
+std::string DetachRefused(const std::string& name) {
+    return "TargetProfilerProxy::RequestProfilerDetach, " + name +
+           " asked to be detached, but a target cannot be detached alone while other targets are served: "
+           "refused with 0x80004005";
+}
+
+TEST(ProxyDetach, IsRefusedWhileAnotherTargetIsServed) {
+    LogCapture capture("warn");
+    MultiplexerHarness harness;
+    RecordingTarget& first = harness.AddTarget("First");
+    harness.AddTarget("Second");
+    RecordingTarget& declined = harness.AddTarget("Declined");
+    declined.initializeResult = E_FAIL;
+    ASSERT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_EQ(static_cast<ICorProfilerInfo10*>(first.Info())->RequestProfilerDetach(5000), E_FAIL);
+    EXPECT_EQ(static_cast<ICorProfilerInfo10*>(declined.Info())->RequestProfilerDetach(5000), E_FAIL);
+    EXPECT_TRUE(harness.runtime.DetachRequests().empty());
+    EXPECT_EQ(DetachWarnings(capture),
+              (std::vector<std::string>{DetachRefused("First"), DetachRefused("Declined")}));
+}
+
+TEST(ProxyDetach, ReachesTheRuntimeFromTheOnlyTargetServed) {
+    LogCapture capture("warn");
+    MultiplexerHarness harness;
+    harness.AddTarget("Declined").initializeResult = E_FAIL;
+    RecordingTarget& served = harness.AddTarget("Served");
+    harness.runtime.detachResult = static_cast<HRESULT>(0x80131368);
+    ASSERT_EQ(harness.BuildAndInitialize(), S_OK);
+    EXPECT_EQ(static_cast<ICorProfilerInfo10*>(served.Info())->RequestProfilerDetach(5000),
+              static_cast<HRESULT>(0x80131368));
+    EXPECT_EQ(harness.runtime.DetachRequests(), std::vector<DWORD>{5000});
+    EXPECT_TRUE(DetachWarnings(capture).empty());
+}
 
 } // namespace
 } // namespace profilermultiplexer::tests

@@ -43,6 +43,8 @@ struct TargetConfig {
     bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
     // _ENTER_LEAVE_HOOKS: non-zero sets enter/leave hooks with information in Initialize, after the mask
     bool enterLeaveHooks = false;
+    // _DETACH_AFTER_JIT: after this many JIT compilations the target asks to be detached, from its own thread
+    int detachAfterJit = 0;
 
     static TargetConfig FromEnvironment(int number);
 };

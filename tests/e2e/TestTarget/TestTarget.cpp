@@ -106,7 +106,7 @@ HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
     if (!_rewrite.valid()) {
         Fail("unknown IL rewrite '" + _config.ilRewrite + "'");
     }
-    if (!_config.rejitSteps.empty()) {
+    if (!_config.rejitSteps.empty() || _config.detachAfterJit > 0) {
         _worker.Start();
     }
     if (_config.proxyThreadMs > 0) {
@@ -201,6 +201,10 @@ HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
     const auto step = _config.rejitSteps.find(method.name);
     if (step != _config.rejitSteps.end()) {
         StartStep(step->second);
+    }
+    if (_config.detachAfterJit > 0 && ++_jitCount == _config.detachAfterJit &&
+        !_worker.Post([this] { RequestDetach(); })) {
+        Fail("no thread for the detach request");
     }
     return S_OK;
 }
@@ -434,6 +438,12 @@ void TestTarget::RequestWithInliners(Method method) {
     if (FAILED(hr)) {
         Fail("RequestReJITWithInliners: " + HexResult(hr));
     }
+}
+
+// As a profiler that turns itself off: the answer is recorded, a refusal is no failure.
+void TestTarget::RequestDetach() {
+    const HRESULT hr = _info->RequestProfilerDetach(5000);
+    _record.Record("call", "RequestProfilerDetach", "detach hr=" + HexResult(hr));
 }
 
 // Records who answers the configured version: the object given to Initialize itself, or another one.

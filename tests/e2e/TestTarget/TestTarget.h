@@ -2,10 +2,10 @@
 // callbacks it receives, and calls back into its info object as real profilers do: method, module and
 // assembly names through the info and metadata interfaces. It rewrites the IL of the methods it is given
 // at their first JIT compilation, and ReJITs or reverts one method when the program calls marker methods,
-// rewriting it again in GetReJITParameters. As real profilers do, it keeps its info object until its own
-// last Release, also when it declines in Initialize, and may start a thread in Initialize that reads IL
-// through the info object while the runtime goes on. At Shutdown it writes a summary and, when its own checks
-// all held, the pass phrase.
+// rewriting it again in GetReJITParameters; it may ask to be detached after some JIT compilations. As real
+// profilers do, it keeps its info object until its own last Release, also when it declines in Initialize,
+// and may start a thread in Initialize that reads IL through the info object while the runtime goes on. At
+// Shutdown it writes a summary and, when its own checks all held, the pass phrase.
 #pragma once
 
 #include "ComPtr.h"
@@ -70,6 +70,7 @@ private:
     void StartStep(const std::string& action);
     void Request(const std::string& action);
     void RequestWithInliners(Method method);
+    void RequestDetach();
     std::string ModuleName(ModuleID moduleId);
     std::string AssemblyName(AssemblyID assemblyId);
     // Counts a broken expectation and records why.
@@ -90,6 +91,7 @@ private:
     std::optional<Method> _rejitTarget;        // under _ilLock: known from its first JIT compilation
     std::atomic<bool> _dropped{false};         // the ReJIT method's IL is left alone
     std::atomic<bool> _requestedInCallback{false};
+    std::atomic<int> _jitCount{0};
     std::atomic<bool> _stopping{false};
     WorkerThread _worker;
     WorkerThread _reader; // reads IL while the runtime goes on
