@@ -43,6 +43,8 @@ struct TargetConfig {
     bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
     // _ENTER_LEAVE_HOOKS: non-zero sets enter/leave hooks with information in Initialize, after the mask
     bool enterLeaveHooks = false;
+    // _IL_NOPS: each rewrite, at JIT and ReJIT, also puts this many nops in front and sets the IL map
+    int ilNops = 0;
 
     static TargetConfig FromEnvironment(int number);
 };
