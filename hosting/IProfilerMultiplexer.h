@@ -31,6 +31,10 @@ public:
     virtual HRESULT GetILFunctionBodyForProxy(ITargetProfilerProxy* proxy, ModuleID moduleId,
                                               mdMethodDef methodDef, std::shared_ptr<BYTE[]>* body,
                                               ULONG* size) = 0;
+    // A map the runtime accepted from the target: kept while the function's JITCompilationStarted runs on
+    // this thread, for the maps of the chain composed after it.
+    virtual void KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId, ULONG count,
+                                           const COR_IL_MAP* entries) noexcept = 0;
     virtual HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) = 0;
     // Queues memory from Alloc for release after the next JITCompilationFinished.
     virtual void AddPendingDeallocation(const BYTE* block) = 0;

@@ -66,6 +66,8 @@ public:
                                  bool revert) override;
     HRESULT GetILFunctionBodyForProxy(ITargetProfilerProxy* proxy, ModuleID moduleId, mdMethodDef methodDef,
                                       std::shared_ptr<BYTE[]>* body, ULONG* size) override;
+    void KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId, ULONG count,
+                                   const COR_IL_MAP* entries) noexcept override;
     HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) override;
     void AddPendingDeallocation(const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,

@@ -4,6 +4,7 @@
 #include "hosting/TargetProfilerProxy.h"
 #include "ilchain/FunctionILBlock.h"
 #include "ilchain/IFunctionILBlock.h"
+#include "ilchain/ILMapComposition.h"
 #include "ilchain/IMetadataHelper.h"
 #include "logging/Logging.h"
 #include "platform/ComPtr.h"
@@ -112,6 +113,48 @@ HRESULT CopyRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef m
     return hr;
 }
 
+// The IL maps that the runtime accepted from the targets while one JITCompilationStarted runs on this
+// thread: each target's last one.
+struct ChainILMaps {
+    const IProfilerMultiplexer* multiplexer;
+    FunctionID functionId;
+    std::vector<std::pair<const ITargetProfilerProxy*, std::vector<COR_IL_MAP>>> maps;
+};
+
+thread_local ChainILMaps* t_chainILMaps = nullptr;
+
+// With maps from several targets, gives the runtime, whose last map counts, their composition in list order.
+template <class MethodName>
+void SetComposedILMap(ICorProfilerInfo10* info,
+                      const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
+                      const ChainILMaps& chain, const MethodName& methodName) {
+    if (chain.maps.size() < 2 || info == nullptr) {
+        return;
+    }
+    ILMapComposition composition;
+    for (const auto& proxy : proxies) {
+        const ITargetProfilerProxy* target = proxy.get();
+        const auto kept = std::find_if(chain.maps.begin(), chain.maps.end(),
+                                       [target](const auto& map) { return map.first == target; });
+        if (kept != chain.maps.end()) {
+            composition.Then(kept->second.data(), static_cast<ULONG>(kept->second.size()));
+        }
+    }
+    std::vector<COR_IL_MAP>& entries = composition.Entries();
+    if (IsLogLevelEnabled(spdlog::level::debug)) {
+        Debug("ProfilerMultiplexer::JITCompilationStarted, setting IL code map for {}, composed of the maps "
+              "of {} profilers",
+              methodName(), composition.Steps());
+    }
+    const HRESULT hr = info->SetILInstrumentedCodeMap(chain.functionId, FALSE,
+                                                      static_cast<ULONG>(entries.size()), entries.data());
+    if (FAILED(hr)) {
+        Error("ProfilerMultiplexer::JITCompilationStarted, SetILInstrumentedCodeMap failed for {} with error "
+              "hr = {:x}",
+              methodName(), hr);
+    }
+}
+
 } // namespace
 
 HRESULT ProfilerMultiplexer::GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
@@ -160,6 +203,9 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("JITCompilationStarted for functionId: {:x}, {}", functionId, methodName());
         }
+        ChainILMaps chainILMaps{this, functionId, {}};
+        ChainILMaps* const outerILMaps = std::exchange(t_chainILMaps, &chainILMaps);
+        ScopeExit restoreILMaps([outerILMaps] { t_chainILMaps = outerILMaps; });
         auto call = [&](ICorProfilerCallback9* target) {
             return target->JITCompilationStarted(functionId, fIsSafeToBlock);
         };
@@ -170,6 +216,7 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
                   methodName(), result);
             return result;
         }
+        SetComposedILMap(RuntimeInfo(), _targetProfilerProxies, chainILMaps, methodName);
         if (FAILED(found)) {
             return S_OK;
         }
@@ -340,6 +387,27 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
         }
         return hr;
     });
+}
+
+void ProfilerMultiplexer::KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId,
+                                                    ULONG count, const COR_IL_MAP* entries) noexcept {
+    ChainILMaps* chain = t_chainILMaps;
+    if (chain == nullptr || chain->multiplexer != this || chain->functionId != functionId) {
+        return;
+    }
+    try {
+        std::vector<COR_IL_MAP> map(entries, entries + count);
+        const auto kept = std::find_if(chain->maps.begin(), chain->maps.end(),
+                                       [proxy](const auto& each) { return each.first == proxy; });
+        if (kept != chain->maps.end()) {
+            kept->second = std::move(map);
+        } else {
+            chain->maps.emplace_back(proxy, std::move(map));
+        }
+    } catch (...) {
+        Error("ProfilerMultiplexer::KeepILInstrumentedCodeMap, could not keep the IL code map of {}",
+              proxy->GetName());
+    }
 }
 
 void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block,

@@ -1,6 +1,7 @@
 #include "ilchain/RejitProcessor.h"
 
 #include "ilchain/IFunctionILBlock.h"
+#include "ilchain/ILMapComposition.h"
 #include "logging/Logging.h"
 
 #include <fmt/format.h>
@@ -206,31 +207,52 @@ HRESULT RejitProcessor::ApplyToRuntime(ICorProfilerFunctionControl* pFunctionCon
 }
 
 void RejitProcessor::ApplyILMap(ICorProfilerFunctionControl* pFunctionControl) {
-    for (auto proxy = _targetProfilers.rbegin(); proxy != _targetProfilers.rend(); ++proxy) {
-        const auto block = (*proxy)->GetFunctionILBlock(_moduleId, _methodDef);
+    // The runtime keeps one map: the targets' maps in chain order, composed when there are several.
+    ILMapComposition composition;
+    std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> last;
+    const char* lastTarget = nullptr;
+    for (const auto& proxy : _targetProfilers) {
+        const auto block = proxy->GetFunctionILBlock(_moduleId, _methodDef);
         if (!block) {
             continue;
         }
-        const auto [map, count] = block->GetILInstrumentedCodeMap();
-        if (count == 0) {
+        auto map = block->GetILInstrumentedCodeMap();
+        if (map.second == 0) {
             continue;
         }
+        composition.Then(map.first.get(), map.second);
+        last = std::move(map);
+        lastTarget = proxy->GetName();
+    }
+    if (composition.Steps() == 0) {
         if (IsDebugEnabled()) {
-            Debug("RejitProcessor::GetReJITParameters, setting IL code map for {}, from {} profiler",
-                  MethodName(), (*proxy)->GetName());
-        }
-        const HRESULT hr = pFunctionControl->SetILInstrumentedCodeMap(count, map.get());
-        if (FAILED(hr)) {
-            Error("RejitProcessor::GetReJITParameters SetILInstrumentedCodeMap failed when handling {} with "
-                  "error hr = {:x}",
-                  MethodName(), hr);
+            Debug("RejitProcessor::GetReJITParameters, could not find an IL block map for {}, Ignoring IL "
+                  "code map",
+                  MethodName());
         }
         return;
     }
+    COR_IL_MAP* entries = last.first.get();
+    ULONG count = last.second;
+    if (composition.Steps() > 1) {
+        entries = composition.Entries().data();
+        count = static_cast<ULONG>(composition.Entries().size());
+    }
     if (IsDebugEnabled()) {
-        Debug(
-            "RejitProcessor::GetReJITParameters, could not find an IL block map for {}, Ignoring IL code map",
-            MethodName());
+        if (composition.Steps() > 1) {
+            Debug("RejitProcessor::GetReJITParameters, setting IL code map for {}, composed of the maps of "
+                  "{} profilers",
+                  MethodName(), composition.Steps());
+        } else {
+            Debug("RejitProcessor::GetReJITParameters, setting IL code map for {}, from {} profiler",
+                  MethodName(), lastTarget);
+        }
+    }
+    const HRESULT hr = pFunctionControl->SetILInstrumentedCodeMap(count, entries);
+    if (FAILED(hr)) {
+        Error("RejitProcessor::GetReJITParameters SetILInstrumentedCodeMap failed when handling {} with "
+              "error hr = {:x}",
+              MethodName(), hr);
     }
 }
 

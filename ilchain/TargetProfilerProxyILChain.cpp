@@ -186,6 +186,17 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
     });
 }
 
+HRESULT TargetProfilerProxy::SetILInstrumentedCodeMap(FunctionID functionId, BOOL fStartJit,
+                                                      ULONG cILMapEntries, COR_IL_MAP* rgILMapEntries) {
+    const HRESULT hr =
+        _pCorProfilerInfo->SetILInstrumentedCodeMap(functionId, fStartJit, cILMapEntries, rgILMapEntries);
+    // The runtime keeps one map per method: when several targets rewrite it, the chain's maps go composed.
+    if (SUCCEEDED(hr) && cILMapEntries != 0 && rgILMapEntries != nullptr) {
+        _pProfilerMultiplexer->KeepILInstrumentedCodeMap(this, functionId, cILMapEntries, rgILMapEntries);
+    }
+    return hr;
+}
+
 PVOID TargetProfilerProxy::Alloc(ULONG cb) {
     return _pProfilerMultiplexer->Alloc(cb);
 }

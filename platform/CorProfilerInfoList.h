@@ -58,7 +58,7 @@
       (assemblyId, cchName, pcchName, szName, pAppDomainId, pModuleId)) \
     X(FORWARD, SetFunctionReJIT, (FunctionID functionId), (functionId)) \
     X(FORWARD, ForceGC, (), ()) \
-    X(FORWARD, SetILInstrumentedCodeMap, \
+    X(OWN, SetILInstrumentedCodeMap, \
       (FunctionID functionId, BOOL fStartJit, ULONG cILMapEntries, COR_IL_MAP* rgILMapEntries), \
       (functionId, fStartJit, cILMapEntries, rgILMapEntries)) \
     X(FORWARD, GetInprocInspectionInterface, (IUnknown** ppicd), (ppicd)) \

@@ -137,6 +137,12 @@ KNOWN_METHODS = ["E2E.App.Workload::Fibonacci", "E2E.App.Workload::SumOfProducts
 
 # The program's methods whose IL the targets rewrite.
 IL_VALUE = "E2E.App.IlChain::Value"
+IL_THROWN = "E2E.App.IlChain::Thrown"
+# What the program prints of a throw in a method that may be rewritten: its stack trace names its line.
+THROWN = "thrown at the line of the throw"
+# Nops that two targets put in front of what they rewrite, each setting its IL map: the first more than a
+# statement's length, so that the second's map alone names a later line.
+IL_NOPS = (12, 3)
 MANY_METHODS = "E2E.App.ManyMethods::M"
 MANY_COUNT = 200
 REJIT_VALUE = "E2E.App.RejitSteps::Value"
@@ -716,10 +722,12 @@ def run_program(driver, targets, extra, scenario, lines, arguments=(), **options
     return run
 
 
-def il_targets(first_rewrite, second_rewrite, methods=IL_VALUE, expect=1):
-    """Two targets rewriting the methods at JIT compilation, in this order."""
+def il_targets(first_rewrite, second_rewrite, methods=IL_VALUE, expect=1, nops=(0, 0)):
+    """Two targets rewriting the methods at JIT compilation, in this order, each putting its number of nops in
+    front."""
     return [Target(f"e2e_{number}", number, number, JIT_COMPILATION, il_methods=methods, il_rewrite=rewrite,
-                   il_expect=expect) for number, rewrite in ((1, first_rewrite), (2, second_rewrite))]
+                   il_expect=expect, il_nops=count)
+            for number, rewrite, count in ((1, first_rewrite, nops[0]), (2, second_rewrite, nops[1]))]
 
 
 def for_each_tiering(check):
@@ -768,13 +776,15 @@ def check_compilations(target, method, tiered):
     require(count >= 2 if tiered else count == 1, f"{method} compiled {count} times")
 
 
-def run_il_chain(driver, first_rewrite, second_rewrite, value, check):
+def run_il_chain(driver, first_rewrite, second_rewrite, value, check, nops=(0, 0)):
     """Runs the IL chain program with tiered compilation on, then off, under two targets rewriting its
-    method; it must print value. check(run, first, second) adds the scenario's own checks."""
+    method (with nops, its throwing method too); it must print value. check(run, first, second) adds the
+    scenario's own checks."""
     def each(extra, tiered):
-        first, second = il_targets(first_rewrite, second_rewrite)
+        methods, expect = (f"{IL_VALUE},{IL_THROWN}", 2) if any(nops) else (IL_VALUE, 1)
+        first, second = il_targets(first_rewrite, second_rewrite, methods, expect, nops)
         run = run_program(driver, [first, second], extra, "ilchain",
-                          [f"value = {value}", f"value after warm-up = {value}"])
+                          [f"value = {value}", f"value after warm-up = {value}", THROWN])
         check(run, first, second)
         check_il_log(run, IL_VALUE, 1)
         check_compilations(first, IL_VALUE, tiered)
@@ -782,13 +792,20 @@ def run_il_chain(driver, first_rewrite, second_rewrite, value, check):
 
 
 def il_chain(driver):
-    """The second target rewrites the IL the first one left: (1 + 10) x 2."""
+    """The second target rewrites the IL the first one left: (1 + 10) x 2. Both put nops in front and set
+    their IL maps: the stack trace of a throw in the rewritten method names its line, as without a
+    profiler."""
     def check(run, first, second):
         rewritten = only_rewrite(first, IL_VALUE)
         require(only_rewrite(second, IL_VALUE)["read"] == rewritten["wrote"], "e2e_2 did not read e2e_1's IL")
         run.require_log(f"ProfilerMultiplexer::GetILFunctionBodyForProxy, found IL of size: "
                         f"{il_size(rewritten['wrote'])} from e2e_1 for {display_name(IL_VALUE)}")
-    run_il_chain(driver, "add 10", "mul 2", 22, check)
+        for target in (first, second):
+            maps = il_calls(target, "SetILInstrumentedCodeMap", IL_THROWN)
+            require(len(maps) == 1 and maps[0]["hr"] == "0x0", f"{target.name}: IL maps of {IL_THROWN}: {maps}")
+        run.require_log(f"ProfilerMultiplexer::JITCompilationStarted, setting IL code map for "
+                        f"{display_name(IL_THROWN)}, composed of the maps of 2 profilers")
+    run_il_chain(driver, "add 10", "mul 2", 22, check, IL_NOPS)
 
 
 def il_first_only(driver):
@@ -908,7 +925,8 @@ def rejit_target(name, number, rewrite, actions, mask=JIT_COMPILATION | REJIT, *
 
 def run_rejit(driver, targets, values, extra=None, **options):
     """Runs the ReJIT program, which polls for the given value after each step."""
-    lines = ["value = 1"] + [f"after step {step}: value = {value}" for step, value in enumerate(values, 1)]
+    lines = ["value = 1"] + [line for step, value in enumerate(values, 1)
+                             for line in (f"after step {step}: value = {value}", f"after step {step}: {THROWN}")]
     environment = {"DOTNET_TieredCompilation": "0"}
     environment.update(extra or {})
     run = run_program(driver, targets, environment, "rejit", lines, map(str, values), **options)
@@ -955,10 +973,12 @@ def check_call_order(target):
 
 def rejit(driver):
     """Both targets ReJIT the method in chain order, then revert it one after the other; a target without
-    the ReJIT event mask bit is refused. Several threads call the method meanwhile."""
+    the ReJIT event mask bit is refused. Several threads call the method meanwhile. Both put nops in front
+    and set IL maps: a throw in the method keeps its line after every step."""
     def check(extra, tiered):
-        first = rejit_target("e2e_1", 1, "add 10", {2: "rejit", 3: "revert"})
-        second = rejit_target("e2e_2", 2, "mul 2", {1: "rejit", 4: "revert"}, revert_rejit_call_order=True)
+        first = rejit_target("e2e_1", 1, "add 10", {2: "rejit", 3: "revert"}, il_nops=IL_NOPS[0])
+        second = rejit_target("e2e_2", 2, "mul 2", {1: "rejit", 4: "revert"}, revert_rejit_call_order=True,
+                              il_nops=IL_NOPS[1])
         refused = rejit_target("e2e_3", 3, "add 1000", {1: "rejit"}, mask=JIT_COMPILATION)
         # Step 1: the second target alone; step 2: both, the first one's request makes the second rewrite
         # again; step 3: the first reverts, the second rewrites the method's own IL; step 4: nothing left.
@@ -969,6 +989,9 @@ def rejit(driver):
         require_calls(second, "RequestRevert", ["hr=0x0 status=0x0"])
         require_calls(refused, "RequestReJIT", ["hr=0x80004005"])
         run.require_log("Profiler e2e_3 is asking for rejit but it's event mask is masking this request")
+        # Both rewrite at step 2, each with its IL map: the stack trace still names the throw's line.
+        run.require_log(f"RejitProcessor::GetReJITParameters, setting IL code map for {display_name(REJIT_VALUE)}, "
+                        "composed of the maps of 2 profilers")
         (alone,) = rejit_rewrites(first, 1)
         original, chained, after_revert = rejit_rewrites(second, 3)
         require(alone["read"] == original["read"], "e2e_1 did not start from the method's own IL")
@@ -983,8 +1006,8 @@ def rejit(driver):
 
 def rejit_direct(driver):
     """Reference: the test target alone under the runtime. The runtime hands out the method's own IL in
-    GetReJITParameters, not the IL of an earlier ReJIT."""
-    target = rejit_target("direct", 1, "add 10", {1: "rejit", 2: "rejit", 3: "revert"})
+    GetReJITParameters, not the IL of an earlier ReJIT; the target's IL map keeps a throw's line."""
+    target = rejit_target("direct", 1, "add 10", {1: "rejit", 2: "rejit", 3: "revert"}, il_nops=IL_NOPS[0])
     run_rejit(driver, [target], [11, 11, 1], direct=True)
     first, second = rejit_rewrites(target, 2)
     require(first["read"] == second["read"], "the runtime handed out an earlier ReJIT's IL")
@@ -1101,7 +1124,7 @@ def throw_jit(driver):
     """The first target throws from JITCompilationStarted while the second rewrites: the rewrite stands."""
     thrower = Target("e2e_1", 1, 1, JIT_COMPILATION, throw_in="JITCompilationStarted")
     rewriter = Target("e2e_2", 2, 2, JIT_COMPILATION, il_methods=IL_VALUE, il_rewrite="add 10", il_expect=1)
-    run = run_program(driver, [thrower, rewriter], {}, "ilchain", ["value = 11", "value after warm-up = 11"])
+    run = run_program(driver, [thrower, rewriter], {}, "ilchain", ["value = 11", "value after warm-up = 11", THROWN])
     run.require_log("Unhandled exception when calling JITCompilationStarted on e2e_1")
 
 

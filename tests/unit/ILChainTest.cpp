@@ -167,6 +167,43 @@ TEST_F(ILChainTest, LastRewriteInTheListWins) {
     EXPECT_EQ(AppliedBodies(), std::vector<std::vector<BYTE>>{SecondIL});
 }
 
+TEST_F(ILChainTest, MapsOfTwoRewritesReachTheRuntimeComposedAndOneMapAsItIs) {
+    // Each rewrite puts one nop in front: the first of Method and OtherMethod, the second of Method.
+    COR_IL_MAP firstMap[] = {{0, 1, TRUE}, {1, 2, TRUE}};
+    COR_IL_MAP secondMap[] = {{0, 1, TRUE}, {1, 2, TRUE}, {2, 3, TRUE}};
+    first.onJitStarted = [&](ILTarget& target, FunctionID function) {
+        target.WriteIL(Module, function == Function ? Method : OtherMethod, FirstIL);
+        return target.Info().SetILInstrumentedCodeMap(function, TRUE, 2, firstMap);
+    };
+    second.onJitStarted = [&](ILTarget& target, FunctionID function) {
+        if (function != Function) {
+            return S_OK;
+        }
+        target.WriteIL(Module, Method, SecondIL);
+        return target.Info().SetILInstrumentedCodeMap(function, TRUE, 3, secondMap);
+    };
+    auto entries = [](const std::vector<COR_IL_MAP>& map) {
+        std::vector<std::pair<ULONG32, ULONG32>> offsets;
+        for (const COR_IL_MAP& entry : map) {
+            offsets.emplace_back(entry.oldOffset, entry.newOffset);
+        }
+        return offsets;
+    };
+
+    EXPECT_EQ(JitStarted(), S_OK);
+    auto maps = harness.runtime.Maps();
+    ASSERT_EQ(maps.size(), 3u);
+    EXPECT_EQ(maps[0].address, firstMap);
+    EXPECT_EQ(maps[1].address, secondMap);
+    EXPECT_EQ(maps[2].functionId, Function);
+    EXPECT_EQ(entries(maps[2].entries), (std::vector<std::pair<ULONG32, ULONG32>>{{0, 2}, {1, 3}}));
+
+    EXPECT_EQ(JitStarted(OtherFunction), S_OK);
+    maps = harness.runtime.Maps();
+    ASSERT_EQ(maps.size(), 4u);
+    EXPECT_EQ(maps[3].address, firstMap);
+}
+
 TEST_F(ILChainTest, BlockThatOnlyReadTheChainCountsAsHoldingIL) {
     ILHarness::Proxy(second).CreateFunctionILBlock(Module, Method);
     bool secondHeldIL = false;

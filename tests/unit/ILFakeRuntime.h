@@ -1,5 +1,5 @@
 // The runtime's info object for the IL tests: serves each method's IL, hands out its IL allocator and
-// records every IL body set on it, with chosen failures.
+// records every IL body and IL map set on it, with chosen failures.
 #pragma once
 
 #include "FakeRuntimeInfo.h"
@@ -20,6 +20,13 @@ public:
         mdMethodDef methodDef;
         LPCBYTE header;
         std::vector<BYTE> body;
+    };
+
+    // One SetILInstrumentedCodeMap: the entries as given and where they were.
+    struct AppliedMap {
+        FunctionID functionId;
+        const COR_IL_MAP* address;
+        std::vector<COR_IL_MAP> entries;
     };
 
     HRESULT getILResult = S_OK;
@@ -64,6 +71,14 @@ public:
         return setILResult;
     }
 
+    HRESULT SetILInstrumentedCodeMap(FunctionID functionId, BOOL /*fStartJit*/, ULONG cILMapEntries,
+                                     COR_IL_MAP* rgILMapEntries) override {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        _maps.push_back({functionId, rgILMapEntries,
+                         std::vector<COR_IL_MAP>(rgILMapEntries, rgILMapEntries + cILMapEntries)});
+        return S_OK;
+    }
+
     // The runtime's own IL of the method, as stored.
     LPCBYTE OwnIL(ModuleID moduleId, mdMethodDef methodDef) {
         std::lock_guard<std::mutex> lock(_ilLock);
@@ -79,11 +94,17 @@ public:
         return _applied;
     }
 
+    std::vector<AppliedMap> Maps() const {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        return _maps;
+    }
+
 private:
     mutable std::mutex _ilLock;
     std::map<std::pair<ModuleID, mdMethodDef>, std::vector<BYTE>> _methodIL;
     std::map<std::pair<ModuleID, mdMethodDef>, int> _ilRequests;
     std::vector<AppliedIL> _applied;
+    std::vector<AppliedMap> _maps;
 };
 
 } // namespace profilermultiplexer::tests

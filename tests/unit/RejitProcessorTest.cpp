@@ -279,6 +279,38 @@ TEST_F(RejitProcessorTest, ILMapComesFromTheLastTargetThatHasOne) {
                                                  MethodName() + ", from A profiler"));
 }
 
+TEST_F(RejitProcessorTest, ILMapsOfSeveralTargetsReachTheRuntimeComposed) {
+    LogCapture capture("debug");
+    // A puts 2 instructions in front, B rewrites without a map, C puts 3 in front.
+    COR_IL_MAP aMap[] = {{0, 2, TRUE}, {4, 6, TRUE}};
+    COR_IL_MAP cMap[] = {{0, 3, TRUE}, {2, 5, TRUE}, {6, 9, TRUE}};
+    auto rewriteWithMap = [](COR_IL_MAP* map, ULONG count) {
+        return [map, count](RejitTarget&, ICorProfilerFunctionControl* function) {
+            const BYTE il[] = {0x0A, 0x2A};
+            function->SetILFunctionBody(2, il);
+            return function->SetILInstrumentedCodeMap(count, map);
+        };
+    };
+    AddTarget("A").onGetReJITParameters = rewriteWithMap(aMap, 2);
+    AddTarget("B").onGetReJITParameters = Rewrite({0x0B, 0x2A});
+    AddTarget("C").onGetReJITParameters = rewriteWithMap(cMap, 3);
+    Build();
+    for (const auto& proxy : proxies) {
+        proxy->RequestRejit(Module, Method, true);
+    }
+
+    processor->GetReJITParameters(&control, Function);
+
+    ASSERT_TRUE(control.ilMap.has_value());
+    std::vector<std::pair<ULONG32, ULONG32>> offsets;
+    for (const COR_IL_MAP& entry : *control.ilMap) {
+        offsets.emplace_back(entry.oldOffset, entry.newOffset);
+    }
+    EXPECT_EQ(offsets, (std::vector<std::pair<ULONG32, ULONG32>>{{0, 5}, {4, 9}}));
+    EXPECT_TRUE(Contains(capture.Messages(), "RejitProcessor::GetReJITParameters, setting IL code map for " +
+                                                 MethodName() + ", composed of the maps of 2 profilers"));
+}
+
 TEST_F(RejitProcessorTest, RuntimeRefusingTheILGetsNoMap) {
     COR_IL_MAP map[] = {{0, 0, TRUE}};
     RejitTarget& a = AddTarget("A");

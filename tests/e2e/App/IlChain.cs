@@ -12,6 +12,16 @@ public static class IlChain
     [MethodImpl(MethodImplOptions.NoInlining)]
     public static int Value() => 1;
 
+    [MethodImpl(MethodImplOptions.NoInlining)]
+    public static int Thrown(bool fail)
+    {
+        if (fail)
+        {
+            throw ThrowSite.Exception();
+        }
+        return 1;
+    }
+
     // Calls the method often enough, and long enough, for tiered compilation to compile it again.
     public static void Run(string[] args)
     {
@@ -26,6 +36,7 @@ public static class IlChain
             Thread.Sleep(10);
         }
         Console.WriteLine($"value after warm-up = {Value()}");
+        Console.WriteLine($"thrown {ThrowSite.Check(() => Thrown(true))}");
     }
 
     // Several threads call every one of the many methods, each starting at another method, so that

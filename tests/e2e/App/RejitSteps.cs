@@ -14,7 +14,14 @@ public static class RejitSteps
     private const int CallerCount = 3;
 
     [MethodImpl(MethodImplOptions.NoInlining)]
-    public static int Value() => 1;
+    public static int Value(bool fail = false)
+    {
+        if (fail)
+        {
+            throw ThrowSite.Exception();
+        }
+        return 1;
+    }
 
     [MethodImpl(MethodImplOptions.NoInlining)]
     public static void Step1() { }
@@ -42,6 +49,7 @@ public static class RejitSteps
         {
             RunStep(step);
             Console.WriteLine($"after step {step}: value = {Poll(int.Parse(args[step - 1]))}");
+            Console.WriteLine($"after step {step}: thrown {ThrowSite.Check(() => Value(true))}");
         }
         stop.Cancel();
         callers.ForEach(thread => thread.Join());

@@ -1,11 +1,13 @@
 #include "IlRewrite.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <sstream>
 
 namespace e2e {
 namespace {
 
+constexpr BYTE Nop = 0x00;
 constexpr BYTE Ret = 0x2A;
 constexpr BYTE LdcI4 = 0x20;
 constexpr BYTE Add = 0x58;
@@ -159,8 +161,8 @@ IlRewrite IlRewrite::Parse(const std::string& text) {
     return rewrite;
 }
 
-std::vector<BYTE> IlRewrite::Apply(const BYTE* method, ULONG size, mdToken catchType,
-                                   std::string& error) const {
+std::vector<BYTE> IlRewrite::Apply(const BYTE* method, ULONG size, mdToken catchType, int nops,
+                                   std::vector<COR_IL_MAP>& map, std::string& error) const {
     MethodParts parts;
     if (!writes() || !Split(method, size, parts, error)) {
         return {};
@@ -169,8 +171,9 @@ std::vector<BYTE> IlRewrite::Apply(const BYTE* method, ULONG size, mdToken catch
         error = "the code does not end with ret";
         return {};
     }
-    if (_guard && !parts.sections.empty()) {
-        error = "no guard in front of a method with extra sections";
+    const size_t codeSize = parts.code.size();
+    if ((_guard || nops > 0) && !parts.sections.empty()) {
+        error = "no guard or nops in front of a method with extra sections";
         return {};
     }
     std::vector<BYTE> insert = {LdcI4};
@@ -183,6 +186,15 @@ std::vector<BYTE> IlRewrite::Apply(const BYTE* method, ULONG size, mdToken catch
         parts.code.insert(parts.code.begin(), GuardCode.begin(), GuardCode.end());
         parts.sections = GuardSection(catchType);
         parts.tiny = false;
+    }
+    if (nops > 0) {
+        const size_t front = static_cast<size_t>(nops) + (_guard ? GuardCode.size() : 0);
+        for (size_t offset = 0; offset < codeSize; ++offset) {
+            map.push_back({static_cast<ULONG32>(offset), static_cast<ULONG32>(offset + front), TRUE});
+        }
+        // Behind the guard, whose clause begins at 0.
+        parts.code.insert(parts.code.begin() + static_cast<std::ptrdiff_t>(front) - nops,
+                          static_cast<size_t>(nops), Nop);
     }
     return Join(parts);
 }

@@ -5,6 +5,7 @@
 //   "guard add 10"  the same, behind a try/catch put in front of the body (a fat header with an
 //                   exception section)
 //   "read"          the target only reads the IL
+// Nops put in front move the whole code; an IL map then tells where each original offset went.
 // The method's header may be tiny or fat; extra sections of a fat method move behind the longer code.
 #pragma once
 
@@ -29,8 +30,11 @@ public:
     bool writes() const { return _operation == Operation::Add || _operation == Operation::Multiply; }
 
     // The rewritten method (header, code and extra sections). catchType is the class token of the
-    // guard's catch clause. Unsupported input gives an empty result and the reason in error.
-    std::vector<BYTE> Apply(const BYTE* method, ULONG size, mdToken catchType, std::string& error) const;
+    // guard's catch clause. With nops, that many nop instructions go in front of the code, and map receives
+    // where each offset of the original code lies in the new one. Unsupported input gives an empty result
+    // and the reason in error.
+    std::vector<BYTE> Apply(const BYTE* method, ULONG size, mdToken catchType, int nops,
+                            std::vector<COR_IL_MAP>& map, std::string& error) const;
 
 private:
     Operation _operation = Operation::None;

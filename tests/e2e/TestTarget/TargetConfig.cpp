@@ -74,6 +74,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "IL_EXPECT")) {
         config.ilExpect = static_cast<int>(Number(*value));
     }
+    if (auto value = Variable(number, "IL_NOPS")) {
+        config.ilNops = static_cast<int>(Number(*value));
+    }
     if (auto value = Variable(number, "REJIT_METHOD")) {
         config.rejitMethod = *value;
     }

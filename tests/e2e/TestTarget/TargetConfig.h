@@ -45,6 +45,8 @@ struct TargetConfig {
     bool enterLeaveHooks = false;
     // _DETACH_AFTER_JIT: after this many JIT compilations the target asks to be detached, from its own thread
     int detachAfterJit = 0;
+    // _IL_NOPS: each rewrite, at JIT and ReJIT, also puts this many nops in front and sets the IL map
+    int ilNops = 0;
 
     static TargetConfig FromEnvironment(int number);
 };

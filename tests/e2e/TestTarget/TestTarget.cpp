@@ -222,7 +222,8 @@ HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
     ThrowIfAsked("GetReJITParameters");
     if ((method.name == _config.rejitMethod || _config.rejitRewritesInliners) && !_dropped) {
         std::string read;
-        const std::vector<BYTE> il = RewriteCurrentIL(method, read);
+        std::vector<COR_IL_MAP> map;
+        const std::vector<BYTE> il = RewriteCurrentIL(method, read, map);
         if (!il.empty()) {
             const HRESULT hr = pFunctionControl->SetILFunctionBody(static_cast<ULONG>(il.size()), il.data());
             _record.Record("call", "FunctionControl::SetILFunctionBody",
@@ -230,6 +231,11 @@ HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
                                " hr=" + HexResult(hr));
             if (FAILED(hr)) {
                 Fail("SetILFunctionBody on the function control: " + HexResult(hr));
+            }
+            if (!map.empty()) {
+                CheckMapSet(
+                    method.name, map,
+                    pFunctionControl->SetILInstrumentedCodeMap(static_cast<ULONG>(map.size()), map.data()));
             }
         }
     }
@@ -288,7 +294,8 @@ void TestTarget::RewriteAtJit(FunctionID functionId, const Method& method) {
         ++_rewriteCount;
     }
     std::string read;
-    const std::vector<BYTE> il = RewriteCurrentIL(method, read);
+    std::vector<COR_IL_MAP> map;
+    const std::vector<BYTE> il = RewriteCurrentIL(method, read, map);
     if (!_rewrite.writes()) {
         _record.Record("call", "GetILFunctionBody", method.name + " read=" + read);
         return;
@@ -312,9 +319,23 @@ void TestTarget::RewriteAtJit(FunctionID functionId, const Method& method) {
     if (FAILED(hr)) {
         Fail("SetILFunctionBody of " + method.name + ": " + HexResult(hr));
     }
+    if (!map.empty()) {
+        CheckMapSet(
+            method.name, map,
+            _info->SetILInstrumentedCodeMap(functionId, TRUE, static_cast<ULONG>(map.size()), map.data()));
+    }
 }
 
-std::vector<BYTE> TestTarget::RewriteCurrentIL(const Method& method, std::string& read) {
+void TestTarget::CheckMapSet(const std::string& method, const std::vector<COR_IL_MAP>& map, HRESULT hr) {
+    _record.Record("call", "SetILInstrumentedCodeMap",
+                   method + " entries=" + std::to_string(map.size()) + " hr=" + HexResult(hr));
+    if (FAILED(hr)) {
+        Fail("SetILInstrumentedCodeMap of " + method + ": " + HexResult(hr));
+    }
+}
+
+std::vector<BYTE> TestTarget::RewriteCurrentIL(const Method& method, std::string& read,
+                                               std::vector<COR_IL_MAP>& map) {
     LPCBYTE header = nullptr;
     ULONG size = 0;
     const HRESULT hr = _info->GetILFunctionBody(method.module, method.token, &header, &size);
@@ -329,7 +350,7 @@ std::vector<BYTE> TestTarget::RewriteCurrentIL(const Method& method, std::string
         return {};
     }
     std::string error;
-    std::vector<BYTE> il = _rewrite.Apply(current.data(), size, method.type, error);
+    std::vector<BYTE> il = _rewrite.Apply(current.data(), size, method.type, _config.ilNops, map, error);
     if (il.empty()) {
         Fail("cannot rewrite " + method.name + " (" + read + "): " + error);
     }

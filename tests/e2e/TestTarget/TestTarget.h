@@ -63,7 +63,10 @@ private:
     bool IsRewritten(const std::string& name) const;
     void RewriteAtJit(FunctionID functionId, const Method& method);
     // The method's current IL read through the info object, rewritten; empty when only read or failed.
-    std::vector<BYTE> RewriteCurrentIL(const Method& method, std::string& read);
+    // map receives the rewrite's IL map, if it has one.
+    std::vector<BYTE> RewriteCurrentIL(const Method& method, std::string& read, std::vector<COR_IL_MAP>& map);
+    // Records the result of setting an IL map; a failure counts.
+    void CheckMapSet(const std::string& method, const std::vector<COR_IL_MAP>& map, HRESULT hr);
     void ReadILFromThread();
     // Reads the IL of the configured methods that the unloading module defines; each read is recorded.
     void ReadILAtUnload(ModuleID moduleId);
