@@ -1188,22 +1188,31 @@ def pinned_alloc(driver):
     """A target asks for large and pinned object allocations alone, as the runtime's own allocation test does
     (the high word's bits with the low word's enabling bit; the runtime reports pinned objects only with
     both): it receives ObjectAllocated for the program's pinned arrays, behind the multiplexer, with another
-    target in front, as loaded alone."""
-    for direct in (True, False):
-        pinned = Target("e2e_2", 2, 2, ENABLE_OBJECT_ALLOCATED,
-                        (HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED) >> 32, use_seteventmask2=1)
-        targets = [pinned] if direct else [Target("e2e_1", 1, 1, JIT_COMPILATION), pinned]
+    target in front, as loaded alone. Behind a target that asks for every allocation, a target that asks for
+    pinned objects alone still receives only those."""
+    rows = (("directly", None, HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED),
+            ("behind the multiplexer", JIT_COMPILATION, HIGH_LARGE_OBJECTS_ALLOCATED | HIGH_PINNED_OBJECTS_ALLOCATED),
+            ("behind every allocation", ENABLE_OBJECT_ALLOCATED | OBJECT_ALLOCATED, HIGH_PINNED_OBJECTS_ALLOCATED))
+    for label, front, heaps in rows:
+        pinned = Target("e2e_2", 2, 2, ENABLE_OBJECT_ALLOCATED, heaps >> 32, use_seteventmask2=1)
+        targets = [pinned] if front is None else [Target("e2e_1", 1, 1, front), pinned]
+        generations = {str(g) for g, bit in ((3, HIGH_LARGE_OBJECTS_ALLOCATED), (4, HIGH_PINNED_OBJECTS_ALLOCATED))
+                       if heaps & bit}
         try:
             run_program(driver, targets, {}, "pinned",
-                        [f"pinned arrays = {PINNED_COUNT} of {PINNED_COUNT * PINNED_LENGTH} bytes"], direct=direct)
+                        [f"pinned arrays = {PINNED_COUNT} of {PINNED_COUNT * PINNED_LENGTH} bytes"],
+                        direct=front is None)
             check_mask_respected(pinned)
-            sizes = [int(r.fields()[1].get("size", 0)) for r in pinned.records.callbacks("ObjectAllocated")]
+            objects = [r.fields()[1] for r in pinned.records.callbacks("ObjectAllocated")]
+            sizes = [int(o.get("size", 0)) for o in objects]
             arrays = [size for size in sizes if size > PINNED_LENGTH]
             require(len(arrays) >= PINNED_COUNT,
                     f"{len(arrays)} ObjectAllocated for the program's pinned arrays, expected {PINNED_COUNT}; "
                     f"object sizes {sizes}")
+            others = [o for o in objects if o.get("generation") not in generations]
+            require(not others, f"{len(others)} ObjectAllocated for objects of heaps not asked for: {others[:5]}")
         except ScenarioFailure as failure:
-            raise ScenarioFailure(f"[{'directly' if direct else 'behind the multiplexer'}] {failure}") from None
+            raise ScenarioFailure(f"[{label}] {failure}") from None
 
 
 def check_hooks_called(target):
