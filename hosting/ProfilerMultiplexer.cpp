@@ -42,20 +42,26 @@ CallTarget(const TargetProfilerProxy& proxy, const ProfilerCallbackFunctionFilte
     }
 }
 
-// The loop of ForAllTargetProfilers: per target one bit test (ReceivesCallback) decides. Up to the first
-// target that returns, its code is taken as it is (an exception before makes the result E_FAIL); after
-// it, codes are merged.
-template <bool Tracing, class Call>
+// Lets every target that receives the callback have it.
+struct AcceptAll {
+    constexpr bool operator()(const TargetProfilerProxy&) const noexcept { return true; }
+};
+
+// The loop of ForAllTargetProfilers: per target one bit test (ReceivesCallback) decides, then accept. Up to
+// the first target that returns, its code is taken as it is (an exception before makes the result E_FAIL);
+// after it, codes are merged.
+template <bool Tracing, class Call, class Accept>
 __attribute__((always_inline)) inline HRESULT
 CallTargetsInOrder(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
                    const ProfilerCallbackFunctionFilter& filter,
-                   ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
+                   ProfilerCallbackFunctionFilter::FunctionName function, const Call& call,
+                   const Accept& accept) noexcept {
     HRESULT result = S_OK;
     auto proxy = proxies.begin();
     const auto end = proxies.end();
     for (; proxy != end; ++proxy) {
         HRESULT hr = S_OK;
-        if (!(*proxy)->ReceivesCallback(function)) {
+        if (!(*proxy)->ReceivesCallback(function) || !accept(**proxy)) {
             continue;
         }
         if (CallTarget<Tracing>(**proxy, filter, function, call, hr)) {
@@ -67,7 +73,7 @@ CallTargetsInOrder(const std::vector<std::shared_ptr<TargetProfilerProxy>>& prox
     }
     for (; proxy != end; ++proxy) {
         HRESULT hr = S_OK;
-        if (!(*proxy)->ReceivesCallback(function)) {
+        if (!(*proxy)->ReceivesCallback(function) || !accept(**proxy)) {
             continue;
         }
         if (CallTarget<Tracing>(**proxy, filter, function, call, hr)) {
@@ -79,26 +85,47 @@ CallTargetsInOrder(const std::vector<std::shared_ptr<TargetProfilerProxy>>& prox
     return result;
 }
 
-template <class Call>
+template <class Call, class Accept>
 __attribute__((noinline)) HRESULT
 CallTargetsTracing(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
                    const ProfilerCallbackFunctionFilter& filter,
-                   ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
-    return CallTargetsInOrder<true>(proxies, filter, function, call);
+                   ProfilerCallbackFunctionFilter::FunctionName function, const Call& call,
+                   const Accept& accept) noexcept {
+    return CallTargetsInOrder<true>(proxies, filter, function, call, accept);
 }
 
 // ForAllTargetProfilers for any call object. The plain fan-out callbacks pass their lambda straight to
 // it, inlined: a callback costs no call through std::function. The loop with the trace lines is kept
 // apart, so that the common one needs few registers.
-template <class Call>
+template <class Call, class Accept = AcceptAll>
 __attribute__((always_inline)) inline HRESULT
 CallTargets(const std::vector<std::shared_ptr<TargetProfilerProxy>>& proxies,
             const ProfilerCallbackFunctionFilter& filter,
-            ProfilerCallbackFunctionFilter::FunctionName function, const Call& call) noexcept {
+            ProfilerCallbackFunctionFilter::FunctionName function, const Call& call,
+            const Accept& accept = Accept()) noexcept {
     if (__builtin_expect(IsLogLevelEnabled(spdlog::level::trace), 0)) {
-        return CallTargetsTracing(proxies, filter, function, call);
+        return CallTargetsTracing(proxies, filter, function, call, accept);
     }
-    return CallTargetsInOrder<false>(proxies, filter, function, call);
+    return CallTargetsInOrder<false>(proxies, filter, function, call, accept);
+}
+
+constexpr DWORD AllHeaps = ~DWORD{0};
+
+// The heaps whose new objects a mask asks for: every one with COR_PRF_MONITOR_OBJECT_ALLOCATED, else those
+// of the high word's large and pinned object bits.
+DWORD AllocationHeaps(DWORD low, DWORD high) noexcept {
+    if ((low & COR_PRF_MONITOR_OBJECT_ALLOCATED) != 0) {
+        return AllHeaps;
+    }
+    return high & (COR_PRF_HIGH_MONITOR_LARGEOBJECT_ALLOCATED | COR_PRF_HIGH_MONITOR_PINNEDOBJECT_ALLOCATED);
+}
+
+// Whether an object of the generation (or heap) is one the heaps ask for.
+bool IsOfHeaps(int generation, DWORD heaps) noexcept {
+    return (generation == COR_PRF_GC_LARGE_OBJECT_HEAP &&
+            (heaps & COR_PRF_HIGH_MONITOR_LARGEOBJECT_ALLOCATED) != 0) ||
+           (generation == COR_PRF_GC_PINNED_OBJECT_HEAP &&
+            (heaps & COR_PRF_HIGH_MONITOR_PINNEDOBJECT_ALLOCATED) != 0);
 }
 
 } // namespace
@@ -228,6 +255,21 @@ void ProfilerMultiplexer::UpdateEventMask() {
     AddCachedMasks(_targetProfilerProxies.size(), true, low, high);
     SetRuntimeEventMask(low, high);
     _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
+    _allocationsByHeap.store(ReportsAllocationsNotAskedFor(AllocationHeaps(low, high)),
+                             std::memory_order_relaxed);
+}
+
+bool ProfilerMultiplexer::ReportsAllocationsNotAskedFor(DWORD reportedHeaps) const noexcept {
+    for (const auto& proxy : _targetProfilerProxies) {
+        DWORD low = 0;
+        DWORD high = 0;
+        proxy->GetCashedEventMask(low, high);
+        const DWORD heaps = AllocationHeaps(low, high);
+        if (heaps != 0 && (reportedHeaps & ~heaps) != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void ProfilerMultiplexer::AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const {
@@ -334,6 +376,41 @@ HRESULT ProfilerMultiplexer::InitializeForAttach(IUnknown* pCorProfilerInfoUnk, 
                            return target->InitializeForAttach(pCorProfilerInfoUnk, pvClientData,
                                                               cbClientData);
                        });
+}
+
+// A target that asks only for large or pinned objects receives objects of those heaps alone: when the
+// runtime reports others, each object's heap is asked once, for the first such target.
+HRESULT ProfilerMultiplexer::ObjectAllocated(ObjectID objectId, ClassID classId) {
+    const auto call = [&](ICorProfilerCallback9* target) {
+        return target->ObjectAllocated(objectId, classId);
+    };
+    if (__builtin_expect(!_allocationsByHeap.load(std::memory_order_relaxed), 1)) {
+        return CallTargets(_targetProfilerProxies, _callbackFilter, FunctionName::ObjectAllocated, call);
+    }
+    return RuntimeEntry([&] {
+        constexpr int NotAsked = -1;
+        constexpr int Unknown = -2;
+        int generation = NotAsked;
+        const auto ofItsHeaps = [&](const TargetProfilerProxy& proxy) {
+            DWORD low = 0;
+            DWORD high = 0;
+            proxy.GetCashedEventMask(low, high);
+            const DWORD heaps = AllocationHeaps(low, high);
+            if (heaps == AllHeaps) {
+                return true;
+            }
+            if (generation == NotAsked) {
+                ICorProfilerInfo10* info = RuntimeInfo();
+                COR_PRF_GC_GENERATION_RANGE range{};
+                generation = info != nullptr && SUCCEEDED(info->GetObjectGeneration(objectId, &range))
+                                 ? static_cast<int>(range.generation)
+                                 : Unknown;
+            }
+            return IsOfHeaps(generation, heaps);
+        };
+        return CallTargets(_targetProfilerProxies, _callbackFilter, FunctionName::ObjectAllocated, call,
+                           ofItsHeaps);
+    });
 }
 
 // The plain fan-out callbacks: the same call, with the same arguments, on every target that asks for it.

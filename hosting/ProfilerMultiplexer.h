@@ -113,6 +113,8 @@ private:
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
     void SetRuntimeEventMask(DWORD low, DWORD high);
+    // Whether the runtime, reporting new objects of these heaps, reports some that a target did not ask for.
+    bool ReportsAllocationsNotAskedFor(DWORD reportedHeaps) const noexcept;
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;
@@ -202,6 +204,9 @@ private:
     std::mutex _eventMaskLock;
     // Set once a target asks for JIT or ReJIT events; under _eventMaskLock.
     bool _keepsModuleLoads = false;
+    // Set when a target that asks only for large or pinned objects would receive others: ObjectAllocated
+    // then asks each object's heap.
+    std::atomic<bool> _allocationsByHeap{false};
     // True while Initialize runs the targets' Initialize; read under _eventMaskLock.
     std::atomic<bool> _initializingTargets{false};
     CallsInFlight _callsInFlight;

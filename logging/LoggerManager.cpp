@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <map>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -97,18 +98,27 @@ FileDescriptor OpenFolder(int parent, char const* name, fs::path const& dir, boo
     return folder;
 }
 
-// The folder that std::filesystem::temp_directory_path looks at, for messages.
-fs::path NamedTemporaryDirectory() {
+// The temporary directory as std::filesystem::temp_directory_path names it, an empty variable counted as
+// unset.
+fs::path TemporaryDirectory() {
     for (char const* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
-        if (char const* value = std::getenv(name)) {
+        char const* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
             return value;
         }
     }
     return "/tmp";
 }
 
-// Writes and removes a probe file of its own, so that no existing file is touched.
-bool CanWriteIn(int folder) {
+// Writes and removes a probe file of its own, so that no existing file is touched; within the process's
+// file-size limit, as a write beyond it ends the process. Why it cannot be written, or nullptr.
+char const* CannotWriteReason(int folder) {
+    struct rlimit limit {};
+    static constexpr char Text[] = "test\n";
+    std::size_t size = sizeof(Text) - 1;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < size) {
+        size = static_cast<std::size_t>(limit.rlim_cur);
+    }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string const probe =
             ".profiler_multiplexer_probe" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
@@ -118,15 +128,16 @@ bool CanWriteIn(int folder) {
             if (errno == EEXIST) {
                 continue;
             }
-            return false;
+            return std::strerror(errno);
         }
-        static constexpr char Text[] = "test\n";
-        bool const written =
-            ::write(file.Get(), Text, sizeof(Text) - 1) == static_cast<ssize_t>(sizeof(Text) - 1);
+        ssize_t const written = ::write(file.Get(), Text, size);
+        int const error = errno;
         ::unlinkat(folder, probe.c_str(), 0);
-        return written;
+        return written == static_cast<ssize_t>(size) ? nullptr
+               : written < 0                         ? std::strerror(error)
+                                                     : "nothing written";
     }
-    return false;
+    return "no free name for a probe file";
 }
 
 void ErrorHandler(std::string const& message) {
@@ -274,13 +285,7 @@ LoggerManager::LogFolder LoggerManager::OpenLogFolder() {
             return {std::move(descriptor), base / "Logs"};
         }
     }
-    fs::path base;
-    try {
-        base = fs::temp_directory_path() / "Tarnix";
-    } catch (fs::filesystem_error const& e) {
-        ReportFolderError(e.code().message().c_str(), NamedTemporaryDirectory() / "Tarnix");
-        return {};
-    }
+    fs::path const base = TemporaryDirectory() / "Tarnix";
     FileDescriptor descriptor = OpenLogFolder(base, u"Logs");
     return descriptor.IsOpen() ? LogFolder{std::move(descriptor), base / "Logs"} : LogFolder{};
 }
@@ -315,9 +320,14 @@ FileDescriptor LoggerManager::OpenLogFolder(fs::path const& folder, std::u16stri
             dir = folder / Util::ToString(subFolder);
             opened = OpenFolder(tarnix.Get(), dir.filename().c_str(), dir, false);
         }
-        if (opened.IsOpen() && CanWriteIn(opened.Get())) {
-            return opened;
+        if (!opened.IsOpen()) {
+            return {};
         }
+        if (char const* reason = CannotWriteReason(opened.Get())) {
+            ReportFolderError(reason, dir);
+            return {};
+        }
+        return opened;
     } catch (std::exception const& e) {
         ReportFolderError(e.what(), dir);
     } catch (...) {

@@ -1,16 +1,23 @@
 #include "logging/NoFollowRotatingFileSink.h"
 
+#include "logging/PrimitiveLogOutput.h"
+
 #include <spdlog/details/file_helper.h>
 #include <spdlog/fmt/fmt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <limits>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace profilermultiplexer {
 
@@ -32,6 +39,16 @@ char const* RefusalReason(int file) {
         return "is owned by another user";
     }
     return nullptr;
+}
+
+// The process's soft file-size limit: a write beyond it ends the process (SIGXFSZ at its default).
+std::size_t FileSizeLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > std::numeric_limits<std::size_t>::max()) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 } // namespace
@@ -83,41 +100,75 @@ std::string NoFollowRotatingFileSink::FileName(std::string const& baseFileName, 
 
 void NoFollowRotatingFileSink::sink_it_(spdlog::details::log_msg const& msg) {
     if (_file < 0) {
-        return; // lost at a rotation, which reported why
+        return; // stopped, and the system log said why
     }
     spdlog::memory_buf_t formatted;
     formatter_->format(msg, formatted);
-    std::size_t newSize = _currentSize + formatted.size();
-    // Rotates only a file that really holds something, as a full disk leaves it empty.
-    if (newSize > _maxSize && FileSize() > 0) {
-        Rotate();
-        newSize = formatted.size();
+    std::size_t const size = formatted.size();
+    if (size > _fileSizeLimit) {
+        Stop(
+            fmt::format("a line of {} bytes exceeds the process's file-size limit (RLIMIT_FSIZE) of {} bytes",
+                        size, _fileSizeLimit));
+        return;
     }
-    Write(formatted.data(), formatted.size());
-    _currentSize = newSize;
+    // Rotates only a file that really holds something, as a full disk leaves it empty.
+    if (_currentSize + size > _sizeLimit) {
+        _currentSize = FileSize();
+        if (_currentSize > 0 && _currentSize + size > _sizeLimit) {
+            Rotate();
+        }
+    }
+    if (_currentSize + size > _fileSizeLimit) {
+        return; // no new file could be opened, and the current one is full
+    }
+    Write(formatted.data(), size);
+    _currentSize += size;
+}
+
+void NoFollowRotatingFileSink::Open(bool truncate) {
+    std::string error;
+    if (!ReplaceFile(truncate, error)) {
+        spdlog::throw_spdlog_ex(error);
+    }
 }
 
 // Non-blocking, so that a FIFO planted in the file's place cannot stall the open.
-void NoFollowRotatingFileSink::Open(bool truncate) {
+int NoFollowRotatingFileSink::OpenFile(bool truncate, std::size_t& size, std::string& error) const {
     int const file =
         ::openat(_folder.Get(), _baseFileName.c_str(),
                  O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (file < 0) {
-        spdlog::throw_spdlog_ex("Failed opening file " + Path(_baseFileName) + " for writing", errno);
+        error = "Failed opening file " + Path(_baseFileName) + " for writing: " + std::strerror(errno);
+        return -1;
     }
     if (char const* reason = RefusalReason(file)) {
         ::close(file);
-        spdlog::throw_spdlog_ex("Refused log file " + Path(_baseFileName) + ": it " + reason);
+        error = "Refused log file " + Path(_baseFileName) + ": it " + reason;
+        return -1;
     }
     struct stat info {};
     if (::fcntl(file, F_SETFL, O_APPEND) != 0 || (truncate && ::ftruncate(file, 0) != 0) ||
         ::fstat(file, &info) != 0) {
-        int const error = errno;
+        error = "Failed preparing file " + Path(_baseFileName) + ": " + std::strerror(errno);
         ::close(file);
-        spdlog::throw_spdlog_ex("Failed preparing file " + Path(_baseFileName), error);
+        return -1;
     }
+    size = static_cast<std::size_t>(info.st_size);
+    return file;
+}
+
+bool NoFollowRotatingFileSink::ReplaceFile(bool truncate, std::string& error) {
+    std::size_t size = 0;
+    int const file = OpenFile(truncate, size, error);
+    if (file < 0) {
+        return false;
+    }
+    Close();
     _file = file;
-    _currentSize = static_cast<std::size_t>(info.st_size);
+    _currentSize = size;
+    _fileSizeLimit = FileSizeLimit();
+    _sizeLimit = std::min(_maxSize, _fileSizeLimit);
+    return true;
 }
 
 void NoFollowRotatingFileSink::Close() noexcept {
@@ -127,9 +178,17 @@ void NoFollowRotatingFileSink::Close() noexcept {
     }
 }
 
-void NoFollowRotatingFileSink::Rotate() {
+void NoFollowRotatingFileSink::Stop(std::string const& reason) noexcept {
     Close();
-    for (std::size_t i = _maxFiles; i > 0; --i) {
+    try {
+        PrimitiveLogOutput("No more lines to the log file " + Path(_baseFileName) + ": " + reason);
+    } catch (...) {
+    }
+}
+
+void NoFollowRotatingFileSink::Rotate() {
+    std::string error;
+    for (std::size_t i = _replacePending ? 0 : _maxFiles; i > 0; --i) {
         std::string const source = FileName(_baseFileName, i - 1);
         if (!Exists(source)) {
             continue;
@@ -138,14 +197,21 @@ void NoFollowRotatingFileSink::Rotate() {
         if (!Rename(source, target)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             if (!Rename(source, target)) {
-                int const error = errno;
-                Open(true); // emptied anyway, so that it does not grow beyond its limit
-                spdlog::throw_spdlog_ex(
-                    "rotating_file_sink: failed renaming " + Path(source) + " to " + Path(target), error);
+                int const renameError = errno;
+                ReplaceFile(true, error); // emptied anyway, so that it does not grow beyond its limit
+                spdlog::throw_spdlog_ex("rotating_file_sink: failed renaming " + Path(source) + " to " +
+                                            Path(target),
+                                        renameError);
             }
         }
     }
-    Open(true);
+    if (ReplaceFile(true, error)) {
+        _replacePending = false;
+    } else if (!std::exchange(_replacePending, true)) {
+        // Reported at once: the throttled error handler may have just reported something else.
+        PrimitiveLogOutput("Log file rotation: " + error + "; lines go on to " +
+                           Path(FileName(_baseFileName, _maxFiles > 0 ? 1 : 0)));
+    }
 }
 
 std::size_t NoFollowRotatingFileSink::FileSize() const {

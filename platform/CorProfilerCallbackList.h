@@ -67,7 +67,7 @@
       (ULONG cMovedObjectIDRanges, ObjectID* oldObjectIDRangeStart, ObjectID* newObjectIDRangeStart, \
        ULONG* cObjectIDRangeLength), \
       (cMovedObjectIDRanges, oldObjectIDRangeStart, newObjectIDRangeStart, cObjectIDRangeLength)) \
-    X(FANOUT, ObjectAllocated, (ObjectID objectId, ClassID classId), (objectId, classId)) \
+    X(CUSTOM, ObjectAllocated, (ObjectID objectId, ClassID classId), (objectId, classId)) \
     X(FANOUT, ObjectsAllocatedByClass, (ULONG cClassCount, ClassID* classIds, ULONG* cObjects), \
       (cClassCount, classIds, cObjects)) \
     X(FANOUT, ObjectReferences, \

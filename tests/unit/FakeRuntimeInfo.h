@@ -112,6 +112,22 @@ public:
         return detachResult;
     }
 
+    // Every object is of the generation set; the questions are counted.
+    HRESULT GetObjectGeneration(ObjectID, COR_PRF_GC_GENERATION_RANGE* range) override {
+        std::lock_guard<std::mutex> lock(_lock);
+        ++_generationRequests;
+        *range = {_objectGeneration, 0, 0, 0};
+        return S_OK;
+    }
+    void SetObjectGeneration(COR_PRF_GC_GENERATION generation) {
+        std::lock_guard<std::mutex> lock(_lock);
+        _objectGeneration = generation;
+    }
+    int GenerationRequests() const {
+        std::lock_guard<std::mutex> lock(_lock);
+        return _generationRequests;
+    }
+
     // GetFunctionInfo gives no class; GetFunctionInfo2 the class and the method's type arguments.
     void AddFunction(FunctionID functionId, ModuleID moduleId, mdToken token, ClassID classId = 0,
                      std::vector<ClassID> typeArgs = {}) {
@@ -187,6 +203,8 @@ private:
     std::map<ClassID, std::pair<ModuleID, std::vector<ClassID>>> _classes;
     std::map<ModuleID, std::pair<IUnknown*, HRESULT>> _metaData;
     int _metaDataRequests = 0;
+    COR_PRF_GC_GENERATION _objectGeneration = COR_PRF_GC_GEN_0;
+    int _generationRequests = 0;
     std::tuple<ModuleID, DWORD, const IID*> _lastMetaDataRequest{};
 };
 

@@ -165,6 +165,75 @@ TEST(FanOut, AlwaysDeliveredCallbacksReachATargetWithMaskZero) {
                                         "Shutdown"}));
 }
 
+// ObjectAllocated by heap: a target that asks only for large or pinned objects receives those alone, the
+// object's heap asked once a callback, and only when the runtime reports more than such a target asks.
+constexpr DWORD Enable = COR_PRF_ENABLE_OBJECT_ALLOCATED;
+constexpr DWORD EveryObject = Enable | COR_PRF_MONITOR_OBJECT_ALLOCATED;
+constexpr DWORD Large = COR_PRF_HIGH_MONITOR_LARGEOBJECT_ALLOCATED;
+constexpr DWORD Pinned = COR_PRF_HIGH_MONITOR_PINNEDOBJECT_ALLOCATED;
+
+struct HeapCase {
+    const char* name;
+    std::vector<std::pair<DWORD, DWORD>> masks;
+    COR_PRF_GC_GENERATION generation;
+    std::vector<bool> received;
+    int generationRequests;
+};
+
+void PrintTo(const HeapCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ObjectAllocatedByHeap : public testing::TestWithParam<HeapCase> {};
+
+TEST_P(ObjectAllocatedByHeap, ReachesOnlyTargetsThatAskForTheObjectsHeap) {
+    MultiplexerHarness harness;
+    std::vector<RecordingTarget*> targets;
+    for (const auto& [low, high] : GetParam().masks) {
+        targets.push_back(&harness.AddTarget("T" + std::to_string(targets.size()), low, high));
+    }
+    harness.BuildAndInitialize();
+    harness.runtime.SetObjectGeneration(GetParam().generation);
+    harness.Multiplexer().ObjectAllocated(0x1000, 0x2000);
+    for (std::size_t index = 0; index < targets.size(); ++index) {
+        EXPECT_EQ(targets[index]->CallNames().back() == "ObjectAllocated", GetParam().received[index])
+            << index;
+    }
+    EXPECT_EQ(harness.runtime.GenerationRequests(), GetParam().generationRequests);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ObjectAllocatedByHeap,
+    testing::Values(
+        HeapCase{"PinnedBehindEverySmall",
+                 {{EveryObject, 0}, {Enable, Pinned}},
+                 COR_PRF_GC_GEN_0,
+                 {true, false},
+                 1},
+        HeapCase{"PinnedBehindEveryPinned",
+                 {{EveryObject, 0}, {Enable, Pinned}},
+                 COR_PRF_GC_PINNED_OBJECT_HEAP,
+                 {true, true},
+                 1},
+        HeapCase{"LargeAndPinnedBehindEveryLarge",
+                 {{EveryObject, 0}, {Enable, Large | Pinned}},
+                 COR_PRF_GC_LARGE_OBJECT_HEAP,
+                 {true, true},
+                 1},
+        HeapCase{"LargeBesidePinned",
+                 {{Enable, Large}, {Enable, Pinned}},
+                 COR_PRF_GC_PINNED_OBJECT_HEAP,
+                 {false, true},
+                 1},
+        HeapCase{"TwoByHeapAskOnce",
+                 {{Enable, Large}, {EveryObject, 0}, {Enable, Pinned}},
+                 COR_PRF_GC_GEN_2,
+                 {false, true, false},
+                 1},
+        // The runtime reports only what is asked for: nothing asked.
+        HeapCase{"LargeAndPinnedAlone", {{Enable, Large | Pinned}}, COR_PRF_GC_LARGE_OBJECT_HEAP, {true}, 0}),
+    [](const testing::TestParamInfo<HeapCase>& info) { return std::string(info.param.name); });
+
 struct OutParameterCase {
     const char* name;
     std::optional<BOOL> first;
@@ -242,12 +311,12 @@ void PrintTo(const FanOutEntry& row, std::ostream* os) {
     FanOutEntry{#name, [](ProfilerMultiplexer* multiplexer, uint64_t seed) {                                 \
                     return CallWithDistinctArgs(multiplexer, &ICorProfilerCallback9::name, seed);            \
                 }},
-// The module callbacks are written by hand, as they also drop what is kept for a module, and so is
-// InitializeForAttach, which refuses an attach without targets.
+// The module callbacks are written by hand, as they also drop what is kept for a module, and so are
+// InitializeForAttach, which refuses an attach without targets, and ObjectAllocated, which may ask the heap.
 const FanOutEntry FanOutEntries[] = {
     PM_ALL_CORPROFILERCALLBACK_METHODS(PM_FANOUT_ENTRY) PM_FANOUT_ENTRY_FANOUT(ModuleLoadStarted)
         PM_FANOUT_ENTRY_FANOUT(ModuleUnloadStarted) PM_FANOUT_ENTRY_FANOUT(ModuleUnloadFinished)
-            PM_FANOUT_ENTRY_FANOUT(InitializeForAttach)};
+            PM_FANOUT_ENTRY_FANOUT(InitializeForAttach) PM_FANOUT_ENTRY_FANOUT(ObjectAllocated)};
 #undef PM_FANOUT_ENTRY_FANOUT
 #undef PM_FANOUT_ENTRY_CUSTOM
 #undef PM_FANOUT_ENTRY

@@ -71,11 +71,12 @@ void PrintTo(const Entry& entry, std::ostream* os) {
     Entry{#name, [](ProfilerMultiplexer& multiplexer) {                                                      \
               return CallWithDistinctArgs(&multiplexer, &ICorProfilerCallback9::name, 5).first;              \
           }},
-// The module callbacks and InitializeForAttach are written by hand but call the targets as a fan-out does.
+// The module callbacks, InitializeForAttach and ObjectAllocated are written by hand but call the targets as a
+// fan-out does.
 const std::vector<Entry> FanOutEntries = {
     PM_ALL_CORPROFILERCALLBACK_METHODS(PM_HOSTILE_ENTRY) PM_HOSTILE_ENTRY_FANOUT(ModuleLoadStarted)
         PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadStarted) PM_HOSTILE_ENTRY_FANOUT(ModuleUnloadFinished)
-            PM_HOSTILE_ENTRY_FANOUT(InitializeForAttach)};
+            PM_HOSTILE_ENTRY_FANOUT(InitializeForAttach) PM_HOSTILE_ENTRY_FANOUT(ObjectAllocated)};
 #undef PM_HOSTILE_ENTRY_FANOUT
 #undef PM_HOSTILE_ENTRY_CUSTOM
 #undef PM_HOSTILE_ENTRY

@@ -10,15 +10,19 @@
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -56,6 +60,24 @@ extern "C" ssize_t write(int descriptor, void const* data, size_t size) {
     using Write = ssize_t (*)(int, void const*, size_t);
     static Write const next = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "write"));
     return next(descriptor, data, size);
+}
+
+namespace {
+
+// While set, a rename of this name in a folder is followed by a link planted at the name, as another user
+// could plant one between a rotation's rename and its open.
+std::string s_takenAfterRename;
+
+} // namespace
+
+extern "C" int renameat(int oldFolder, char const* oldName, int newFolder, char const* newName) {
+    using Rename = int (*)(int, char const*, int, char const*);
+    static Rename const next = reinterpret_cast<Rename>(::dlsym(RTLD_NEXT, "renameat"));
+    int const result = next(oldFolder, oldName, newFolder, newName);
+    if (result == 0 && !s_takenAfterRename.empty() && s_takenAfterRename == oldName) {
+        ::symlinkat("planted-target", oldFolder, oldName);
+    }
+    return result;
 }
 
 using namespace profilermultiplexer;
@@ -193,8 +215,22 @@ TEST_F(LoggerManagerTest, LogsFolderVariableHoldsTheFileDirectly) {
     EXPECT_FALSE(fs::exists(TempDir() / "Tarnix"));
 }
 
-TEST_F(LoggerManagerTest, UnusableLogsFolderReportsAndEndsTheSearch) {
-    fs::path const folder = Root() / "missing" / "logs";
+// A named log folder that cannot be used: missing, or there but not writable (as /proc is, even for root).
+struct UnusableFolderRow {
+    char const* name;
+    fs::path (*folder)(fs::path const& root);
+};
+
+void PrintTo(UnusableFolderRow const& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class LoggerManagerUnusableLogsFolder : public LoggerManagerTest,
+                                        public ::testing::WithParamInterface<UnusableFolderRow> {};
+
+TEST_P(LoggerManagerUnusableLogsFolder, ReportsAndEndsTheSearch) {
+    fs::path const folder = GetParam().folder(Root());
+    bool const existed = fs::exists(folder);
     fs::path const home = Root() / "home";
     fs::create_directory(home);
     _environment.Set("Tarnix_Agent_LogsFolder", folder.string());
@@ -208,11 +244,18 @@ TEST_F(LoggerManagerTest, UnusableLogsFolderReportsAndEndsTheSearch) {
     EXPECT_EQ(texts[0].rfind(prefix, 0), 0u) << texts[0];
     EXPECT_NE(texts[0].find(" when creating logs folder " + folder.string()), std::string::npos) << texts[0];
     EXPECT_EQ(texts[0].substr(texts[0].size() - folder.string().size()), folder.string());
-    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(fs::exists(folder), existed);
     EXPECT_TRUE(fs::is_empty(home));
     EXPECT_TRUE(fs::is_empty(TempDir()));
     EXPECT_TRUE(LoggerManager::GetLogPath().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoggerManagerUnusableLogsFolder,
+    ::testing::Values(UnusableFolderRow{"Missing",
+                                        [](fs::path const& root) { return root / "missing" / "logs"; }},
+                      UnusableFolderRow{"NotWritable", [](fs::path const&) { return fs::path("/proc"); }}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 struct HomeRow {
     char const* name;
@@ -248,11 +291,22 @@ INSTANTIATE_TEST_SUITE_P(
                       HomeRow{"Framework", false, "COR_PROFILER_HOME", "CORECLR_PROFILER_HOME"}),
     [](auto const& info) { return std::string(info.param.name); });
 
-TEST_F(LoggerManagerTest, NothingSetUsesTheTemporaryDirectory) {
+// No log folder or home: the temporary directory, an empty TMPDIR counted as unset (the next variable).
+class LoggerManagerTemporaryDirectory : public LoggerManagerTest,
+                                        public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LoggerManagerTemporaryDirectory, HoldsTheLogs) {
+    if (GetParam()) {
+        _environment.Set("TMPDIR", "");
+        _environment.Set("TMP", TempDir().string());
+    }
     LoggerManager manager;
     manager.InitiateMainLogger(true);
     EXPECT_EQ(Entries(TempLogs()), std::set<std::string>{MainLogFileName()});
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, LoggerManagerTemporaryDirectory, ::testing::Bool(),
+                         [](auto const& info) { return info.param ? "EmptyTmpdir" : "Tmpdir"; });
 
 TEST_F(LoggerManagerTest, BlankLogsFolderCountsAsUnset) {
     fs::path const home = Root() / "home";
@@ -544,6 +598,34 @@ TEST_F(LoggerManagerTest, RotationStaysInTheFolderOpenedWhenItsPathIsSwapped) {
     EXPECT_EQ(ReadFile(Root() / "moved" / "swap.log"), "second line, after the swap\n");
 }
 
+// The name taken between a rotation's rename and its open: lines go on to the rotated file, which is said,
+// until the name is free again.
+TEST_F(LoggerManagerTest, RotationWhoseNameIsTakenGoesOnWithTheCurrentFile) {
+    NoFollowRotatingFileSink sink(FileDescriptor(::open(Root().c_str(), O_RDONLY | O_DIRECTORY)),
+                                  Root().string(), "taken.log", 40, 2, false);
+    sink.set_pattern("%v");
+    sink.log(spdlog::details::log_msg("n", spdlog::level::info, "first line, thirty bytes long"));
+    s_takenAfterRename = "taken.log";
+    sink.log(spdlog::details::log_msg("n", spdlog::level::info, "second line, name taken"));
+    s_takenAfterRename.clear();
+    sink.log(spdlog::details::log_msg("n", spdlog::level::info, "third line"));
+    std::vector<std::string> const texts = SyslogRecorder::Texts();
+    fs::remove(Root() / "taken.log");
+    sink.log(spdlog::details::log_msg("n", spdlog::level::info, "fourth line, name free again"));
+
+    EXPECT_EQ(ReadFile(Root() / "taken.1.log"),
+              "first line, thirty bytes long\nsecond line, name taken\nthird line\n");
+    EXPECT_EQ(ReadFile(Root() / "taken.log"), "fourth line, name free again\n");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("Profiler Multiplexer: Log file rotation: Failed opening file " +
+                                 (Root() / "taken.log").string(),
+                             0),
+              0u)
+        << texts[0];
+    EXPECT_NE(texts[0].find("lines go on to " + (Root() / "taken.1.log").string()), std::string::npos)
+        << texts[0];
+}
+
 TEST_F(LoggerManagerTest, RotationFailingAtOpenLeavesNoDescriptorOpen) {
     WriteFile(Root() / "stuck.log", "a line from before\n");
     fs::create_directories(Root() / "stuck.1.log" / "full"); // cannot be replaced by a file
@@ -601,6 +683,51 @@ TEST_F(LoggerManagerTest, SecondInitiateRotatesAndWritesOnlyThroughTheNewLogger)
     std::vector<std::string> const lines = ReadLines(Root() / MainLogFileName());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("second logger"), std::string::npos);
+}
+
+// A child process logs 100 lines at trace level under a real file-size limit, SIGXFSZ at its default: it
+// exits normally, its files never cross the limit and hold its last lines; with a limit below a line's
+// length, file logging stops and the system log says why (else the child exits with 3).
+TEST_F(LoggerManagerTest, FileSizeLimitIsNeverCrossed) {
+    _environment.Set("Tarnix_Agent_LogsFolder", Root().string());
+    _environment.Set("Tarnix_Agent_LogLevel", "trace");
+    for (rlim_t const limit : {rlim_t{2048}, rlim_t{16}}) {
+        pid_t const child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_DFL);
+            struct rlimit const fileSize{limit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+            LoggerManager manager;
+            manager.InitiateMainLogger(true);
+            for (int line = 0; line < 100; ++line) {
+                manager.WithMainLogger([line](Logger& logger) { logger.Trace("line {}", line); });
+            }
+            std::vector<std::string> const texts = SyslogRecorder::Texts();
+            bool const told = std::any_of(texts.begin(), texts.end(), [](std::string const& text) {
+                return text.rfind("Profiler Multiplexer: No more lines to the log file ", 0) == 0;
+            });
+            ::_exit(limit > 100 || told ? 0 : 3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << " under the limit " << limit;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << limit;
+        std::vector<std::string> lines;
+        for (char const* suffix : {".3.log", ".2.log", ".1.log", ".log"}) {
+            fs::path const file = Root() / ("profiler_multiplexer" + std::to_string(child) + suffix);
+            if (fs::exists(file)) {
+                EXPECT_LE(fs::file_size(file), limit) << file;
+                for (std::string const& line : ReadLines(file)) {
+                    lines.push_back(line.substr(line.rfind("] ") + 2));
+                }
+            }
+        }
+        EXPECT_EQ(lines.size() > 2048 / 64, limit > 100) << "lines in several files";
+        for (std::size_t index = 0; index < lines.size(); ++index) {
+            EXPECT_EQ(lines[index], "line " + std::to_string(100 - lines.size() + index));
+        }
+    }
 }
 
 // --- spdlog's error handler ---

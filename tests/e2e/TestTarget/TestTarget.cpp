@@ -267,7 +267,11 @@ HRESULT TestTarget::ReJITError(ModuleID moduleId, mdMethodDef methodId, Function
 HRESULT TestTarget::ObjectAllocated(ObjectID objectId, ClassID) {
     SIZE_T size = 0;
     const HRESULT hr = _info->GetObjectSize2(objectId, &size);
-    Received("ObjectAllocated", "object size=" + std::to_string(size) + " hr=" + HexResult(hr));
+    COR_PRF_GC_GENERATION_RANGE range{};
+    const HRESULT generationHr = _info->GetObjectGeneration(objectId, &range);
+    Received("ObjectAllocated",
+             "object size=" + std::to_string(size) + " hr=" + HexResult(hr) +
+                 " generation=" + (SUCCEEDED(generationHr) ? std::to_string(range.generation) : "none"));
     ThrowIfAsked("ObjectAllocated");
     return S_OK;
 }
