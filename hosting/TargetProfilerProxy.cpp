@@ -37,6 +37,7 @@ TargetProfilerProxy::TargetProfilerProxy(ProfilerSettings&& settings, ICorProfil
                                          const GUID& corProfilerInfoIID,
                                          IProfilerMultiplexer* pProfilerMultiplexer)
     : _settings(std::move(settings)), _pProfilerMultiplexer(pProfilerMultiplexer),
+      _ilBodyAllocator(static_cast<ICorProfilerInfo10*>(this), pProfilerMultiplexer),
       _pTargetProfiler(pTargetProfiler), _name(Util::ToString(_settings.name)),
       _metadataHelper(pProfilerMultiplexer->GetMetadataHelper()), _corProfilerInfoIID(corProfilerInfoIID),
       _corProfilerInfoIndex(GetCorProfilerInfoInterfaceIndex(corProfilerInfoIID)) {}

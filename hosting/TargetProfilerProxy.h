@@ -9,6 +9,7 @@
 #include "hosting/ITargetProfilerProxy.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 #include "hosting/ProfilerSettings.h"
+#include "ilchain/ILBodyAllocator.h"
 #include "ilchain/MethodMap.h"
 #include "platform/CorProfilerCallback.h"
 #include "platform/CorProfilerInfo.h"
@@ -28,7 +29,7 @@ namespace profilermultiplexer {
 class IFunctionILBlock;
 class IMetadataHelper;
 
-class TargetProfilerProxy : public ICorProfilerInfo10, public IMethodMalloc, public ITargetProfilerProxy {
+class TargetProfilerProxy : public ICorProfilerInfo10, public ITargetProfilerProxy {
 public:
     using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
 
@@ -44,7 +45,7 @@ public:
     // target succeeded.
     bool Initialize(IUnknown* pCorProfilerInfoUnk);
 
-    // IUnknown, for the primary and the IMethodMalloc face alike.
+    // IUnknown
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
     ULONG AddRef() override;
     ULONG Release() override;
@@ -54,7 +55,7 @@ public:
     PM_ALL_CORPROFILERINFO_METHODS(PM_DECLARE_INFO)
 #undef PM_DECLARE_INFO
 
-    // ITargetProfilerProxy and IMethodMalloc
+    // ITargetProfilerProxy
     double GetPriority() const override;
     bool ShouldRevertRejitCallOrder() const override;
     const char* GetName() const override;
@@ -72,7 +73,6 @@ public:
     void RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) override;
     void RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
     void DropModule(ModuleID moduleId) noexcept override;
-    PVOID Alloc(ULONG cb) override;
     bool SupportsCallback(FunctionName function) const noexcept final {
         return function <= _lastSupportedCallback;
     }
@@ -129,6 +129,8 @@ private:
 
     ProfilerSettings _settings;
     IProfilerMultiplexer* _pProfilerMultiplexer;
+    // What GetILFunctionBodyAllocator hands out.
+    ILBodyAllocator _ilBodyAllocator;
     ICorProfilerCallback9* _pTargetProfiler;
     ICorProfilerInfo10* _pCorProfilerInfo = nullptr;
     std::atomic<DWORD> _eventMaskLow{0};

@@ -132,14 +132,27 @@ TEST(ProxyQueryInterface, RuntimeGrantingANewerVersionIsWarnedOf) {
                 bypass}));
 }
 
-TEST(ProxyQueryInterface, IUnknownThroughEitherFaceIsThePrimaryFace) {
+// As the runtime's allocator, the IL-body allocator is an object of its own.
+TEST(ProxyQueryInterface, AllocatorAnswersIMethodMallocAndIUnknownWithItself) {
     FakeRuntimeInfo runtime;
     ProxyFixture fixture(&runtime);
     fixture.Initialize();
-    IMethodMalloc* malloc = fixture.proxy.get();
+    IMethodMalloc* malloc = nullptr;
+    ASSERT_EQ(fixture.Info()->GetILFunctionBodyAllocator(1, &malloc), S_OK);
+    const ULONG held = runtime.RefCount();
     void* out = nullptr;
+    EXPECT_EQ(malloc->QueryInterface(IID_IMethodMalloc, &out), S_OK);
+    EXPECT_EQ(out, malloc);
     EXPECT_EQ(malloc->QueryInterface(IID_IUnknown, &out), S_OK);
-    EXPECT_EQ(out, fixture.Info());
+    EXPECT_EQ(out, malloc);
+    EXPECT_EQ(runtime.RefCount(), held + 2);
+    EXPECT_EQ(malloc->QueryInterface(IID_ICorProfilerInfo, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(malloc->QueryInterface(IID_IMethodMalloc, nullptr), E_POINTER);
+    for (int reference = 0; reference < 3; ++reference) {
+        malloc->Release();
+    }
+    EXPECT_EQ(runtime.RefCount(), held - 1);
 }
 
 TEST(ProxyQueryInterface, OtherIdsGoToTheRuntimeWithoutWarning) {
@@ -173,8 +186,7 @@ TEST(ProxyReferences, CountOnTheRuntimeAndNeverDestroyTheProxy) {
     fixture.Initialize();
     const ULONG held = runtime.RefCount();
     EXPECT_EQ(fixture.Info()->AddRef(), held + 1);
-    EXPECT_EQ(static_cast<IMethodMalloc*>(fixture.proxy.get())->Release(), held);
-    fixture.Info()->Release();
+    EXPECT_EQ(fixture.Info()->Release(), held);
     EXPECT_STREQ(fixture.proxy->GetName(), "Target");
 }
 
