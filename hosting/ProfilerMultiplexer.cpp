@@ -228,6 +228,32 @@ void ProfilerMultiplexer::UpdateEventMask() {
     _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
 }
 
+std::optional<HRESULT> ProfilerMultiplexer::ChangeEventMaskAfterInitialization(TargetProfilerProxy& proxy,
+                                                                               DWORD low, DWORD high) {
+    std::lock_guard<std::mutex> lock(_eventMaskLock);
+    if (!_isInitialized.load()) {
+        return std::nullopt;
+    }
+    DWORD oldLow = 0;
+    DWORD oldHigh = 0;
+    proxy.GetCashedEventMask(oldLow, oldHigh);
+    proxy.CacheEventMask(low, high);
+    DWORD unionLow = 0;
+    DWORD unionHigh = 0;
+    AddCachedMasks(_targetProfilerProxies.size(), true, unionLow, unionHigh);
+    const HRESULT hr = SetRuntimeEventMask(unionLow, unionHigh);
+    if (FAILED(hr)) {
+        // The runtime still holds the union before: so does the multiplexer.
+        proxy.CacheEventMask(oldLow, oldHigh);
+        Warn("ProfilerMultiplexer: the runtime refused the union of the event masks with {}'s new mask {:#x} "
+             "(high {:#x}), result {:#x}: {} gets the result and keeps its mask {:#x} (high {:#x})",
+             proxy.GetName(), low, high, static_cast<uint32_t>(hr), proxy.GetName(), oldLow, oldHigh);
+        return hr;
+    }
+    _callbackFilter.LogNonMaskedCallbackFunctions("all", unionLow, unionHigh);
+    return hr;
+}
+
 void ProfilerMultiplexer::AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const {
     for (std::size_t index = 0; index < count; ++index) {
         const auto& proxy = _targetProfilerProxies.data()[index];
@@ -255,11 +281,11 @@ void ProfilerMultiplexer::UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targ
     _callbackFilter.LogNonMaskedCallbackFunctions("all so far, before enter/leave hooks", low, high);
 }
 
-void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
+HRESULT ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
     CallsInFlight::Scope scope(_callsInFlight);
     ICorProfilerInfo10* info = _pCorProfilerInfo.load();
     if (info == nullptr) {
-        return;
+        return S_OK;
     }
     // What the IL chain keeps per module goes at the module's unload, which the runtime reports only under
     // the module-loads bit: once asked for, it stays, as what is kept outlives the targets' JIT events.
@@ -270,15 +296,15 @@ void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
         low |= COR_PRF_MONITOR_MODULE_LOADS;
     }
     if (_hasEventMask2) {
-        info->SetEventMask2(low, high);
-        return;
+        return info->SetEventMask2(low, high);
     }
-    info->SetEventMask(low);
+    const HRESULT hr = info->SetEventMask(low);
     if (high != 0) {
         Error("ProfilerMultiplexer::UpdateEventMask, the runtime has no SetEventMask2, high mask {:x} is not "
               "set",
               high);
     }
+    return hr;
 }
 
 std::shared_ptr<IMetadataHelper> ProfilerMultiplexer::GetMetadataHelper() const {

@@ -60,6 +60,8 @@ public:
     ULONG GetAllocationSize(const BYTE* block) const override;
     void FreeAllocation(const BYTE* block) override;
     void UpdateEventMask() override;
+    std::optional<HRESULT> ChangeEventMaskAfterInitialization(TargetProfilerProxy& proxy, DWORD low,
+                                                              DWORD high) override;
     std::shared_ptr<IMetadataHelper> GetMetadataHelper() const override;
     HRESULT RequestReJITOrRevert(ITargetProfilerProxy* requester, ULONG count, ModuleID* moduleIds,
                                  mdMethodDef* methodIds, std::optional<DWORD> rejitFlags,
@@ -109,7 +111,8 @@ private:
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
-    void SetRuntimeEventMask(DWORD low, DWORD high);
+    // The runtime's answer; S_OK without the runtime's info object.
+    HRESULT SetRuntimeEventMask(DWORD low, DWORD high);
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;

@@ -20,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,6 +84,8 @@ public:
         low = _eventMaskLow.load(std::memory_order_relaxed);
         high = _eventMaskHigh.load(std::memory_order_relaxed);
     }
+    // Takes the words as the target's own mask; the callbacks it receives follow.
+    void CacheEventMask(DWORD low, DWORD high) noexcept;
 
     // Whether the fan-out calls the target for the callback: the filter lets it through for the target's
     // current mask and the target's callback interface has it. One load and one bit test.
@@ -109,6 +112,14 @@ private:
     // Warns when the runtime answered an info version past the proxy's: the target holds the runtime's
     // own object then.
     void WarnIfRuntimeGrantedNewerInfo(REFIID riid, HRESULT hr) const;
+    // What the runtime answers a mask whose high word asks for callbacks of an interface newer than the
+    // target's: S_OK when it has them.
+    HRESULT CheckCallbacksOfMask(DWORD high) const noexcept;
+    // What the runtime answers a ReJIT request (withCallback4: not a revert) for the target's callback
+    // interface and own mask: S_OK when it may ask.
+    HRESULT CheckRejitAllowed(bool withCallback4) const noexcept;
+    // After initialisation, the runtime's answer for the union with the new mask; empty before.
+    std::optional<HRESULT> ChangeEventMaskAfterInitialization(DWORD low, DWORD high) noexcept;
     // Before a call that sets enter/leave hooks: lets the multiplexer set the masks so far on the runtime.
     void PrepareRuntimeMaskForHooks() noexcept;
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
