@@ -13,6 +13,7 @@ namespace profilermultiplexer {
 class IFunctionILBlock;
 class IMetadataHelper;
 class ITargetProfilerProxy;
+class TargetProfilerProxy;
 
 class IProfilerMultiplexer : public ICorProfilerCallback9 {
 public:
@@ -23,6 +24,12 @@ public:
     virtual void FreeAllocation(const BYTE* block) = 0;
     // Sets the union of the targets' masks on the runtime.
     virtual void UpdateEventMask() = 0;
+    // Once the targets are initialised: caches the target's new mask and sets the new union on the runtime,
+    // in the order of other mask changes; when the runtime refuses the union, the target's old mask is cached
+    // again and the runtime's answer returned. Empty before: the caller caches the mask as during
+    // initialisation.
+    virtual std::optional<HRESULT> ChangeEventMaskAfterInitialization(TargetProfilerProxy& proxy, DWORD low,
+                                                                      DWORD high) = 0;
     virtual std::shared_ptr<IMetadataHelper> GetMetadataHelper() const = 0;
     virtual HRESULT RequestReJITOrRevert(ITargetProfilerProxy* requester, ULONG count, ModuleID* moduleIds,
                                          mdMethodDef* methodIds, std::optional<DWORD> rejitFlags,

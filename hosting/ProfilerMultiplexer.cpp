@@ -254,6 +254,10 @@ void ProfilerMultiplexer::UpdateEventMask() {
     DWORD high = 0;
     AddCachedMasks(_targetProfilerProxies.size(), true, low, high);
     SetRuntimeEventMask(low, high);
+    UnionSet(low, high);
+}
+
+void ProfilerMultiplexer::UnionSet(DWORD low, DWORD high) {
     _callbackFilter.LogNonMaskedCallbackFunctions("all", low, high);
     _allocationsByHeap.store(ReportsAllocationsNotAskedFor(AllocationHeaps(low, high)),
                              std::memory_order_relaxed);
@@ -270,6 +274,32 @@ bool ProfilerMultiplexer::ReportsAllocationsNotAskedFor(DWORD reportedHeaps) con
         }
     }
     return false;
+}
+
+std::optional<HRESULT> ProfilerMultiplexer::ChangeEventMaskAfterInitialization(TargetProfilerProxy& proxy,
+                                                                               DWORD low, DWORD high) {
+    std::lock_guard<std::mutex> lock(_eventMaskLock);
+    if (!_isInitialized.load()) {
+        return std::nullopt;
+    }
+    DWORD oldLow = 0;
+    DWORD oldHigh = 0;
+    proxy.GetCashedEventMask(oldLow, oldHigh);
+    proxy.CacheEventMask(low, high);
+    DWORD unionLow = 0;
+    DWORD unionHigh = 0;
+    AddCachedMasks(_targetProfilerProxies.size(), true, unionLow, unionHigh);
+    const HRESULT hr = SetRuntimeEventMask(unionLow, unionHigh);
+    if (FAILED(hr)) {
+        // The runtime still holds the union before: so does the multiplexer.
+        proxy.CacheEventMask(oldLow, oldHigh);
+        Warn("ProfilerMultiplexer: the runtime refused the union of the event masks with {}'s new mask {:#x} "
+             "(high {:#x}), result {:#x}: {} gets the result and keeps its mask {:#x} (high {:#x})",
+             proxy.GetName(), low, high, static_cast<uint32_t>(hr), proxy.GetName(), oldLow, oldHigh);
+        return hr;
+    }
+    UnionSet(unionLow, unionHigh);
+    return hr;
 }
 
 void ProfilerMultiplexer::AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const {
@@ -309,11 +339,11 @@ bool ProfilerMultiplexer::ServesOtherTargets(const ITargetProfilerProxy* proxy) 
     });
 }
 
-void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
+HRESULT ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
     CallsInFlight::Scope scope(_callsInFlight);
     ICorProfilerInfo10* info = _pCorProfilerInfo.load();
     if (info == nullptr) {
-        return;
+        return S_OK;
     }
     // What the IL chain keeps per module goes at the module's unload, which the runtime reports only under
     // the module-loads bit: once asked for, it stays, as what is kept outlives the targets' JIT events.
@@ -324,15 +354,15 @@ void ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
         low |= COR_PRF_MONITOR_MODULE_LOADS;
     }
     if (_hasEventMask2) {
-        info->SetEventMask2(low, high);
-        return;
+        return info->SetEventMask2(low, high);
     }
-    info->SetEventMask(low);
+    const HRESULT hr = info->SetEventMask(low);
     if (high != 0) {
         Error("ProfilerMultiplexer::UpdateEventMask, the runtime has no SetEventMask2, high mask {:x} is not "
               "set",
               high);
     }
+    return hr;
 }
 
 std::shared_ptr<IMetadataHelper> ProfilerMultiplexer::GetMetadataHelper() const {

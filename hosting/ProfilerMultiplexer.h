@@ -60,6 +60,8 @@ public:
     ULONG GetAllocationSize(const BYTE* block) const override;
     void FreeAllocation(const BYTE* block) override;
     void UpdateEventMask() override;
+    std::optional<HRESULT> ChangeEventMaskAfterInitialization(TargetProfilerProxy& proxy, DWORD low,
+                                                              DWORD high) override;
     std::shared_ptr<IMetadataHelper> GetMetadataHelper() const override;
     HRESULT RequestReJITOrRevert(ITargetProfilerProxy* requester, ULONG count, ModuleID* moduleIds,
                                  mdMethodDef* methodIds, std::optional<DWORD> rejitFlags,
@@ -112,9 +114,12 @@ private:
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
-    void SetRuntimeEventMask(DWORD low, DWORD high);
+    // The runtime's answer; S_OK without the runtime's info object.
+    HRESULT SetRuntimeEventMask(DWORD low, DWORD high);
     // Whether the runtime, reporting new objects of these heaps, reports some that a target did not ask for.
     bool ReportsAllocationsNotAskedFor(DWORD reportedHeaps) const noexcept;
+    // After a union reached the runtime: logs what it does not ask for and notes the heaps it reports.
+    void UnionSet(DWORD low, DWORD high);
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;

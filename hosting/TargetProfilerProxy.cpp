@@ -37,6 +37,7 @@ TargetProfilerProxy::TargetProfilerProxy(ProfilerSettings&& settings, ICorProfil
                                          const GUID& corProfilerInfoIID,
                                          IProfilerMultiplexer* pProfilerMultiplexer)
     : _settings(std::move(settings)), _pProfilerMultiplexer(pProfilerMultiplexer),
+      _ilBodyAllocator(static_cast<ICorProfilerInfo10*>(this), pProfilerMultiplexer),
       _pTargetProfiler(pTargetProfiler), _name(Util::ToString(_settings.name)),
       _metadataHelper(pProfilerMultiplexer->GetMetadataHelper()), _corProfilerInfoIID(corProfilerInfoIID),
       _corProfilerInfoIndex(GetCorProfilerInfoInterfaceIndex(corProfilerInfoIID)) {}
@@ -182,6 +183,13 @@ HRESULT TargetProfilerProxy::GetEventMask2(DWORD* pdwEventsLow, DWORD* pdwEvents
 }
 
 HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh) {
+    const HRESULT allowed = CheckCallbacksOfMask(dwEventsHigh);
+    if (FAILED(allowed)) {
+        return allowed;
+    }
+    if (const auto result = ChangeEventMaskAfterInitialization(dwEventsLow, dwEventsHigh)) {
+        return *result;
+    }
     _eventMaskLow.store(dwEventsLow);
     _eventMaskHigh.store(dwEventsHigh);
     UpdateReceivedCallbacks();
@@ -190,6 +198,36 @@ HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh
         return S_OK;
     });
     return S_OK;
+}
+
+HRESULT TargetProfilerProxy::CheckCallbacksOfMask(DWORD high) const noexcept {
+    using Filter = ProfilerCallbackFunctionFilter;
+    if ((high & COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES) != 0 && !SupportsCallback(Filter::LastOfCallback6)) {
+        return CORPROF_E_CALLBACK6_REQUIRED;
+    }
+    if ((high & COR_PRF_HIGH_IN_MEMORY_SYMBOLS_UPDATED) != 0 && !SupportsCallback(Filter::LastOfCallback7)) {
+        return CORPROF_E_CALLBACK7_REQUIRED;
+    }
+    return S_OK;
+}
+
+void TargetProfilerProxy::CacheEventMask(DWORD low, DWORD high) noexcept {
+    _eventMaskLow.store(low);
+    _eventMaskHigh.store(high);
+    UpdateReceivedCallbacks();
+}
+
+std::optional<HRESULT> TargetProfilerProxy::ChangeEventMaskAfterInitialization(DWORD low,
+                                                                               DWORD high) noexcept {
+    std::optional<HRESULT> result;
+    const HRESULT hr = NoThrowEntry([&] {
+        result = _pProfilerMultiplexer->ChangeEventMaskAfterInitialization(*this, low, high);
+        return S_OK;
+    });
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return result;
 }
 
 void TargetProfilerProxy::PrepareRuntimeMaskForHooks() noexcept {

@@ -9,6 +9,7 @@
 #include "hosting/ITargetProfilerProxy.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 #include "hosting/ProfilerSettings.h"
+#include "ilchain/ILBodyAllocator.h"
 #include "ilchain/MethodMap.h"
 #include "platform/CorProfilerCallback.h"
 #include "platform/CorProfilerInfo.h"
@@ -19,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +30,7 @@ namespace profilermultiplexer {
 class IFunctionILBlock;
 class IMetadataHelper;
 
-class TargetProfilerProxy : public ICorProfilerInfo10, public IMethodMalloc, public ITargetProfilerProxy {
+class TargetProfilerProxy : public ICorProfilerInfo10, public ITargetProfilerProxy {
 public:
     using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
 
@@ -44,7 +46,7 @@ public:
     // target succeeded.
     bool Initialize(IUnknown* pCorProfilerInfoUnk);
 
-    // IUnknown, for the primary and the IMethodMalloc face alike.
+    // IUnknown
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
     ULONG AddRef() override;
     ULONG Release() override;
@@ -54,7 +56,7 @@ public:
     PM_ALL_CORPROFILERINFO_METHODS(PM_DECLARE_INFO)
 #undef PM_DECLARE_INFO
 
-    // ITargetProfilerProxy and IMethodMalloc
+    // ITargetProfilerProxy
     double GetPriority() const override;
     bool ShouldRevertRejitCallOrder() const override;
     const char* GetName() const override;
@@ -72,7 +74,6 @@ public:
     void RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) override;
     void RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
     void DropModule(ModuleID moduleId) noexcept override;
-    PVOID Alloc(ULONG cb) override;
     bool SupportsCallback(FunctionName function) const noexcept final {
         return function <= _lastSupportedCallback;
     }
@@ -83,6 +84,8 @@ public:
         low = _eventMaskLow.load(std::memory_order_relaxed);
         high = _eventMaskHigh.load(std::memory_order_relaxed);
     }
+    // Takes the words as the target's own mask; the callbacks it receives follow.
+    void CacheEventMask(DWORD low, DWORD high) noexcept;
 
     // Whether the fan-out calls the target for the callback: the filter lets it through for the target's
     // current mask and the target's callback interface has it. One load and one bit test.
@@ -109,6 +112,14 @@ private:
     // Warns when the runtime answered an info version past the proxy's: the target holds the runtime's
     // own object then.
     void WarnIfRuntimeGrantedNewerInfo(REFIID riid, HRESULT hr) const;
+    // What the runtime answers a mask whose high word asks for callbacks of an interface newer than the
+    // target's: S_OK when it has them.
+    HRESULT CheckCallbacksOfMask(DWORD high) const noexcept;
+    // What the runtime answers a ReJIT request (withCallback4: not a revert) for the target's callback
+    // interface and own mask: S_OK when it may ask.
+    HRESULT CheckRejitAllowed(bool withCallback4) const noexcept;
+    // After initialisation, the runtime's answer for the union with the new mask; empty before.
+    std::optional<HRESULT> ChangeEventMaskAfterInitialization(DWORD low, DWORD high) noexcept;
     // Before a call that sets enter/leave hooks: lets the multiplexer set the masks so far on the runtime.
     void PrepareRuntimeMaskForHooks() noexcept;
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
@@ -129,6 +140,8 @@ private:
 
     ProfilerSettings _settings;
     IProfilerMultiplexer* _pProfilerMultiplexer;
+    // What GetILFunctionBodyAllocator hands out.
+    ILBodyAllocator _ilBodyAllocator;
     ICorProfilerCallback9* _pTargetProfiler;
     ICorProfilerInfo10* _pCorProfilerInfo = nullptr;
     std::atomic<DWORD> _eventMaskLow{0};

@@ -1,4 +1,4 @@
-// The IL side of TargetProfilerProxy: IL bodies, the IL-body allocator face and the IL-block map.
+// The IL side of TargetProfilerProxy: IL bodies, the IL-body allocator and the IL-block map.
 #include "hosting/TargetProfilerProxy.h"
 
 #include "hosting/NoThrowEntry.h"
@@ -148,7 +148,7 @@ HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMeth
     if (ppMalloc == nullptr) {
         return E_INVALIDARG;
     }
-    *ppMalloc = this;
+    *ppMalloc = &_ilBodyAllocator;
     AddRef();
     return S_OK;
 }
@@ -195,10 +195,6 @@ HRESULT TargetProfilerProxy::SetILInstrumentedCodeMap(FunctionID functionId, BOO
         _pProfilerMultiplexer->KeepILInstrumentedCodeMap(this, functionId, cILMapEntries, rgILMapEntries);
     }
     return hr;
-}
-
-PVOID TargetProfilerProxy::Alloc(ULONG cb) {
-    return _pProfilerMultiplexer->Alloc(cb);
 }
 
 std::shared_ptr<IFunctionILBlock> TargetProfilerProxy::CreateFunctionILBlock(ModuleID moduleId,

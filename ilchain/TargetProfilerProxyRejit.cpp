@@ -9,11 +9,25 @@
 
 namespace profilermultiplexer {
 
+HRESULT TargetProfilerProxy::CheckRejitAllowed(bool withCallback4) const noexcept {
+    if (withCallback4 && !SupportsCallback(ProfilerCallbackFunctionFilter::LastOfCallback4)) {
+        return CORPROF_E_CALLBACK4_REQUIRED;
+    }
+    if ((_eventMaskLow.load(std::memory_order_relaxed) & COR_PRF_ENABLE_REJIT) == 0) {
+        Error("Profiler {} is asking for rejit but it's event mask is masking this request", GetName());
+        return CORPROF_E_REJIT_NOT_ENABLED;
+    }
+    return S_OK;
+}
+
 HRESULT TargetProfilerProxy::RequestReJIT(ULONG cFunctions, ModuleID* moduleIds, mdMethodDef* methodIds) {
     return NoThrowEntry([&] {
         if (IsLogLevelEnabled(spdlog::level::debug)) {
             Debug("{} calls to targetProfilerProxy::RequestReJITOrRevert with {:d} functions", GetName(),
                   cFunctions);
+        }
+        if (const HRESULT allowed = CheckRejitAllowed(true); FAILED(allowed)) {
+            return allowed;
         }
         if (cFunctions != 0 && (moduleIds == nullptr || methodIds == nullptr)) {
             return E_INVALIDARG;
@@ -30,6 +44,9 @@ HRESULT TargetProfilerProxy::RequestReJITWithInliners(DWORD dwRejitFlags, ULONG 
             Trace("{} calls to targetProfilerProxy::RequestReJITWithInliners with {:d} functions", GetName(),
                   cFunctions);
         }
+        if (const HRESULT allowed = CheckRejitAllowed(true); FAILED(allowed)) {
+            return allowed;
+        }
         if (cFunctions != 0 && (moduleIds == nullptr || methodIds == nullptr)) {
             return E_INVALIDARG;
         }
@@ -43,6 +60,9 @@ HRESULT TargetProfilerProxy::RequestRevert(ULONG cFunctions, ModuleID* moduleIds
     return NoThrowEntry([&] {
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("{} calls to targetProfilerProxy::RequestRevert", GetName());
+        }
+        if (const HRESULT allowed = CheckRejitAllowed(false); FAILED(allowed)) {
+            return allowed;
         }
         if (moduleIds == nullptr || methodIds == nullptr) {
             Error("{} calls to targetProfilerProxy::RequestRevert, moduleIds or methodIds is null",

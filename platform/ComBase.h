@@ -63,6 +63,11 @@ constexpr HRESULT CORPROF_E_PROFILER_NOT_ATTACHABLE = MakeHResult(0x80131382);
 constexpr HRESULT CORPROF_E_PROFILER_CANCEL_ACTIVATION = MakeHResult(0x80131375);
 // The runtime's status for a method that cannot be reverted.
 constexpr HRESULT CORPROF_E_ACTIVE_REJIT_REQUEST_NOT_FOUND = MakeHResult(0x8013137D);
+// The runtime's answers to a profiler whose callback interface or event mask does not allow the call.
+constexpr HRESULT CORPROF_E_CALLBACK4_REQUIRED = MakeHResult(0x8013137B);
+constexpr HRESULT CORPROF_E_REJIT_NOT_ENABLED = MakeHResult(0x8013137C);
+constexpr HRESULT CORPROF_E_CALLBACK6_REQUIRED = MakeHResult(0x80131380);
+constexpr HRESULT CORPROF_E_CALLBACK7_REQUIRED = MakeHResult(0x80131382);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

@@ -42,6 +42,10 @@ OBJECT_ALLOCATED = 0x100
 ENABLE_OBJECT_ALLOCATED = 0x800000
 HIGH_LARGE_OBJECTS_ALLOCATED = 0x40 << 32
 HIGH_PINNED_OBJECTS_ALLOCATED = 0x100 << 32
+# Set by most IL rewriters; the runtime keeps it fixed after start-up.
+DISABLE_ALL_NGEN_IMAGES = 0x80000000
+E_FAIL = 0x80004005
+CORPROF_E_REJIT_NOT_ENABLED = 0x8013137C
 # Enter/leave events with arguments, return values and frames: what hooks with information need.
 ENTER_LEAVE = 0x1000 | 0x2000000 | 0x4000000 | 0x8000000
 ALWAYS = -1
@@ -518,6 +522,23 @@ def mask_change(driver):
     check_mask_respected(second)
     run.require_log(f"Callback functions for e2e_1, mask: {new_mask:x}")
     run.require_log(f"Callback functions for all, mask: {new_mask | THREADS:x}")
+
+    # A change that drops a flag the runtime keeps fixed after start-up: the first target gets the runtime's
+    # error and keeps its mask (its test target checks both), and the second's later added events arrive.
+    refused = Target("e2e_1", 1, 1, MODULE_LOADS | DISABLE_ALL_NGEN_IMAGES, new_mask_on_moduleload=hex(MODULE_LOADS),
+                     new_mask_result=hex(E_FAIL))
+    added = MODULE_LOADS | THREADS | ASSEMBLY_LOADS
+    adding = Target("e2e_2", 2, 2, MODULE_LOADS | THREADS, new_mask_on_moduleload=hex(added))
+    run = driver.run([refused, adding])
+    for target in (refused, adding):
+        check_lifecycle(target)
+    check_mask_respected(refused)
+    check_mask_respected(adding, added)
+    change = adding.records.calls("SetEventMask")[-1]
+    require(change.details == f"low={added:#x} high=0x0 hr=0x0", f"the second target's change: {change.details}")
+    loads = [r for r in adding.records.callbacks("AssemblyLoadFinished") if r.seq > change.seq]
+    require(loads, f"no assembly load reached the second target after its change; {adding.records.describe()}")
+    run.require_log(f"the runtime refused the union of the event masks with e2e_1's new mask {MODULE_LOADS:#x}")
 
 
 def single_target(driver):
@@ -1003,7 +1024,8 @@ def rejit(driver):
         require_calls(first, "RequestRevert", ["hr=0x0 status=0x0"])
         require_calls(second, "RequestReJIT", ["hr=0x0"])
         require_calls(second, "RequestRevert", ["hr=0x0 status=0x0"])
-        require_calls(refused, "RequestReJIT", ["hr=0x80004005"])
+        # As the runtime answers a profiler without the bit.
+        require_calls(refused, "RequestReJIT", [f"hr={CORPROF_E_REJIT_NOT_ENABLED:#x}"])
         run.require_log("Profiler e2e_3 is asking for rejit but it's event mask is masking this request")
         # Both rewrite at step 2, each with its IL map: the stack trace still names the throw's line.
         run.require_log(f"RejitProcessor::GetReJITParameters, setting IL code map for {display_name(REJIT_VALUE)}, "

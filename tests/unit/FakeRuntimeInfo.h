@@ -1,7 +1,8 @@
 // The runtime's info object as the multiplexer's tests need it: records the event masks set on it,
 // answers GetFunctionInfo, GetFunctionInfo2 and GetClassIDInfo2 from tables and GetModuleMetaData with a
 // given metadata reader. As the runtime does, it refuses enter/leave hooks unless the last mask it was
-// given asks for enter/leave events. It answers a detach request with detachResult.
+// given asks for enter/leave events, and refuses a later mask that changes a flag it keeps fixed. It
+// answers a detach request with detachResult.
 #pragma once
 
 #include "NullCorProfilerInfo.h"
@@ -21,14 +22,24 @@ public:
 
     HRESULT SetEventMask(DWORD dwEvents) override {
         std::lock_guard<std::mutex> lock(_lock);
+        if (ChangesFixedFlags(dwEvents)) {
+            return E_FAIL;
+        }
         _eventMasks.push_back(dwEvents);
         return S_OK;
     }
     HRESULT SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh) override {
         std::lock_guard<std::mutex> lock(_lock);
+        if (ChangesFixedFlags(dwEventsLow)) {
+            return E_FAIL;
+        }
         _eventMasks2.emplace_back(dwEventsLow, dwEventsHigh);
         return S_OK;
     }
+
+    // Low-word flags that, as the runtime does after start-up, no mask after the first may change: such a
+    // mask is refused with E_FAIL and not kept.
+    DWORD fixedFlags = 0;
 
     static constexpr HRESULT InconsistentWithFlags = static_cast<HRESULT>(0x80131374);
 
@@ -180,11 +191,19 @@ private:
 
     HRESULT SetHooks() {
         std::lock_guard<std::mutex> lock(_lock);
-        const DWORD low = !_eventMasks2.empty()  ? _eventMasks2.back().first
-                          : !_eventMasks.empty() ? _eventMasks.back()
-                                                 : 0;
-        _hookResults.push_back((low & COR_PRF_MONITOR_ENTERLEAVE) != 0 ? S_OK : InconsistentWithFlags);
+        _hookResults.push_back((LastLow() & COR_PRF_MONITOR_ENTERLEAVE) != 0 ? S_OK : InconsistentWithFlags);
         return _hookResults.back();
+    }
+
+    // The low word of the last mask kept; under _lock.
+    DWORD LastLow() const {
+        return !_eventMasks2.empty()  ? _eventMasks2.back().first
+               : !_eventMasks.empty() ? _eventMasks.back()
+                                      : 0;
+    }
+    bool ChangesFixedFlags(DWORD low) const {
+        const bool first = _eventMasks.empty() && _eventMasks2.empty();
+        return !first && ((low ^ LastLow()) & fixedFlags) != 0;
     }
 
     static HRESULT CopyTypeArgs(const std::vector<ClassID>& from, ULONG32 capacity, ULONG32* count,

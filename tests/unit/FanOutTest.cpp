@@ -279,7 +279,10 @@ INSTANTIATE_TEST_SUITE_P(Answers, LastWriterWins,
 // A target whose object answers only ICorProfilerCallback2 never has a newer callback called on it.
 TEST(FanOut, NoCallbackBeyondTheTargetsNewestInterface) {
     MultiplexerHarness harness;
-    RecordingTarget& old = harness.AddTarget("Old", AllLow, AllHigh);
+    // Without the flags that the runtime refuses to an older callback interface.
+    RecordingTarget& old = harness.AddTarget(
+        "Old", AllLow,
+        AllHigh & ~(COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES | COR_PRF_HIGH_IN_MEMORY_SYMBOLS_UPDATED));
     old.newestInterface = 2;
     RecordingTarget& current = harness.AddTarget("Current", AllLow, AllHigh);
     harness.BuildAndInitialize();

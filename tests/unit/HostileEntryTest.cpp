@@ -158,7 +158,10 @@ public:
 };
 
 ProfilerMultiplexer* BuildOver(HostileIdentityTarget* target, FakeRuntimeInfo& runtime) {
-    target->initializeMask = std::make_pair(AllLow, AllHigh);
+    // Without the flags that need ICorProfilerCallback6 and 7, which a target throwing from QueryInterface
+    // does not answer.
+    target->initializeMask = std::make_pair(
+        AllLow, AllHigh & ~(COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES | COR_PRF_HIGH_IN_MEMORY_SYMBOLS_UPDATED));
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> targets;
     targets.emplace_back(target, ProfilerSettings(u"Hostile", u"/lib.so", u"{}", 1.0, false));
     auto* multiplexer = new ProfilerMultiplexer(true, std::move(targets));

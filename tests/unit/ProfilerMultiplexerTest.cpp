@@ -193,6 +193,43 @@ TEST(MultiplexerEventMask, ILChainAsksTheRuntimeForModuleUnloadsNotTheTargets) {
     EXPECT_EQ(second.CallNames(), std::vector<std::string>{"Initialize"});
 }
 
+// After start-up the runtime refuses a union that changes a flag it keeps fixed: the target that asked
+// gets the refusal and keeps its mask, so that the union stays one the runtime accepts and the other
+// targets' later changes still reach it.
+TEST(MultiplexerEventMask, RefusedUnionLeavesTheMaskAndLaterChangesGoOn) {
+    constexpr DWORD Rewriter = COR_PRF_MONITOR_JIT_COMPILATION | COR_PRF_DISABLE_ALL_NGEN_IMAGES;
+    // With the module loads that JIT events bring.
+    constexpr DWORD Union = Rewriter | COR_PRF_MONITOR_MODULE_LOADS | COR_PRF_MONITOR_THREADS;
+    MultiplexerHarness harness;
+    harness.runtime.fixedFlags = COR_PRF_DISABLE_ALL_NGEN_IMAGES;
+    RecordingTarget& first = harness.AddTarget("A", Rewriter);
+    RecordingTarget& second = harness.AddTarget("B", COR_PRF_MONITOR_THREADS);
+    harness.BuildAndInitialize();
+    auto* info = static_cast<ICorProfilerInfo10*>(first.Info());
+    LogCapture capture("warn");
+    EXPECT_EQ(info->SetEventMask(0), E_FAIL);
+    EXPECT_EQ(info->SetEventMask2(COR_PRF_MONITOR_JIT_COMPILATION, COR_PRF_HIGH_BASIC_GC), E_FAIL);
+    DWORD low = 0;
+    DWORD high = 1;
+    info->GetEventMask2(&low, &high);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(Rewriter, DWORD{0}));
+    const auto warnings = capture.Messages();
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(
+        warnings.front(),
+        "ProfilerMultiplexer: the runtime refused the union of the event masks with A's new mask 0x0 (high "
+        "0x0), result 0x80004005: A gets the result and keeps its mask 0x80000020 (high 0x0)");
+
+    EXPECT_EQ(static_cast<ICorProfilerInfo10*>(second.Info())
+                  ->SetEventMask(COR_PRF_MONITOR_THREADS | COR_PRF_MONITOR_ASSEMBLY_LOADS),
+              S_OK);
+    EXPECT_EQ(info->SetEventMask(Rewriter | COR_PRF_MONITOR_EXCEPTIONS), S_OK);
+    EXPECT_EQ(harness.runtime.EventMasks2(),
+              (MaskPairs{{Union, 0},
+                         {Union | COR_PRF_MONITOR_ASSEMBLY_LOADS, 0},
+                         {Union | COR_PRF_MONITOR_ASSEMBLY_LOADS | COR_PRF_MONITOR_EXCEPTIONS, 0}}));
+}
+
 TEST(MultiplexerEventMask, TraceListingShowsEveryTargetAndTheUnion) {
     MultiplexerHarness harness;
     RecordingTarget& first = harness.AddTarget("A", 0x4);

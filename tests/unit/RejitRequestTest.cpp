@@ -117,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(Requester, RejitRevertTest, testing::Bool(),
 struct RequestKind {
     const char* name;
     std::function<HRESULT(RejitTarget&)> request;
+    // The runtime's answer to a target without ICorProfilerCallback4.
+    HRESULT withoutCallback4;
 };
 
 void PrintTo(const RequestKind& row, std::ostream* os) {
@@ -132,7 +134,7 @@ TEST_P(RejitMaskGateTest, TargetWithoutTheReJITBitIsRefused) {
     harness.AddTarget("Other");
     harness.BuildAndInitialize();
 
-    EXPECT_EQ(GetParam().request(target), E_FAIL);
+    EXPECT_EQ(GetParam().request(target), CORPROF_E_REJIT_NOT_ENABLED);
 
     EXPECT_TRUE(Requests().empty());
     EXPECT_EQ(Block(target), nullptr);
@@ -143,13 +145,25 @@ TEST_P(RejitMaskGateTest, TargetWithoutTheReJITBitIsRefused) {
     EXPECT_TRUE(harness.journal.Entries().empty());
 }
 
+// As the runtime does, a ReJIT (not a revert) needs ICorProfilerCallback4.
+TEST_P(RejitMaskGateTest, TargetWithoutCallback4IsAnsweredAsByTheRuntime) {
+    RejitTarget& target = harness.AddTarget("Old");
+    target.newestInterface = 3;
+    harness.BuildAndInitialize();
+
+    EXPECT_EQ(GetParam().request(target), GetParam().withoutCallback4);
+    EXPECT_EQ(Requests().size(), GetParam().withoutCallback4 == S_OK ? 1u : 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, RejitMaskGateTest,
     testing::Values(
-        RequestKind{"ReJIT", [](RejitTarget& t) { return t.RequestReJIT({Module}, {Method}); }},
+        RequestKind{"ReJIT", [](RejitTarget& t) { return t.RequestReJIT({Module}, {Method}); },
+                    CORPROF_E_CALLBACK4_REQUIRED},
         RequestKind{"WithInliners",
-                    [](RejitTarget& t) { return t.RequestReJITWithInliners(1, {Module}, {Method}); }},
-        RequestKind{"Revert", [](RejitTarget& t) { return t.RequestRevert({Module}, {Method}); }}),
+                    [](RejitTarget& t) { return t.RequestReJITWithInliners(1, {Module}, {Method}); },
+                    CORPROF_E_CALLBACK4_REQUIRED},
+        RequestKind{"Revert", [](RejitTarget& t) { return t.RequestRevert({Module}, {Method}); }, S_OK}),
     [](const testing::TestParamInfo<RequestKind>& info) { return info.param.name; });
 
 // A module that has unloaded is refused as well, until a module takes its id.

@@ -133,14 +133,27 @@ TEST(ProxyQueryInterface, RuntimeGrantingANewerVersionIsWarnedOf) {
                 bypass}));
 }
 
-TEST(ProxyQueryInterface, IUnknownThroughEitherFaceIsThePrimaryFace) {
+// As the runtime's allocator, the IL-body allocator is an object of its own.
+TEST(ProxyQueryInterface, AllocatorAnswersIMethodMallocAndIUnknownWithItself) {
     FakeRuntimeInfo runtime;
     ProxyFixture fixture(&runtime);
     fixture.Initialize();
-    IMethodMalloc* malloc = fixture.proxy.get();
+    IMethodMalloc* malloc = nullptr;
+    ASSERT_EQ(fixture.Info()->GetILFunctionBodyAllocator(1, &malloc), S_OK);
+    const ULONG held = runtime.RefCount();
     void* out = nullptr;
+    EXPECT_EQ(malloc->QueryInterface(IID_IMethodMalloc, &out), S_OK);
+    EXPECT_EQ(out, malloc);
     EXPECT_EQ(malloc->QueryInterface(IID_IUnknown, &out), S_OK);
-    EXPECT_EQ(out, fixture.Info());
+    EXPECT_EQ(out, malloc);
+    EXPECT_EQ(runtime.RefCount(), held + 2);
+    EXPECT_EQ(malloc->QueryInterface(IID_ICorProfilerInfo, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(malloc->QueryInterface(IID_IMethodMalloc, nullptr), E_POINTER);
+    for (int reference = 0; reference < 3; ++reference) {
+        malloc->Release();
+    }
+    EXPECT_EQ(runtime.RefCount(), held - 1);
 }
 
 TEST(ProxyQueryInterface, OtherIdsGoToTheRuntimeWithoutWarning) {
@@ -174,8 +187,7 @@ TEST(ProxyReferences, CountOnTheRuntimeAndNeverDestroyTheProxy) {
     fixture.Initialize();
     const ULONG held = runtime.RefCount();
     EXPECT_EQ(fixture.Info()->AddRef(), held + 1);
-    EXPECT_EQ(static_cast<IMethodMalloc*>(fixture.proxy.get())->Release(), held);
-    fixture.Info()->Release();
+    EXPECT_EQ(fixture.Info()->Release(), held);
     EXPECT_STREQ(fixture.proxy->GetName(), "Target");
 }
 
@@ -212,6 +224,52 @@ TEST(ProxyMasks, CacheTheTargetsOwnMask) {
     EXPECT_TRUE(runtime.EventMasks2().empty());
     EXPECT_TRUE(runtime.EventMasks().empty());
 }
+
+struct MaskCallbacksCase {
+    const char* name;
+    int newestInterface;
+    DWORD high;
+    HRESULT expected;
+};
+
+void PrintTo(const MaskCallbacksCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ProxyMaskCallbacks : public testing::TestWithParam<MaskCallbacksCase> {};
+
+// As the runtime does, a mask is refused, and not kept, when it asks for callbacks the target's callback
+// interface does not have.
+TEST_P(ProxyMaskCallbacks, HighFlagsNeedTheirCallbackInterface) {
+    FakeRuntimeInfo runtime;
+    ProxyFixture fixture(&runtime);
+    fixture.target->newestInterface = GetParam().newestInterface;
+    fixture.Initialize();
+    EXPECT_EQ(fixture.Info()->SetEventMask2(COR_PRF_MONITOR_THREADS, GetParam().high), GetParam().expected);
+    DWORD low = 1;
+    DWORD high = 1;
+    fixture.proxy->GetCashedEventMask(low, high);
+    const bool kept = GetParam().expected == S_OK;
+    EXPECT_EQ(std::make_pair(low, high), kept
+                                             ? std::make_pair(DWORD{COR_PRF_MONITOR_THREADS}, GetParam().high)
+                                             : std::make_pair(0u, 0u));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProxyMaskCallbacks,
+    testing::Values(
+        MaskCallbacksCase{"AssemblyReferencesWithCallback5", 5, COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES,
+                          CORPROF_E_CALLBACK6_REQUIRED},
+        MaskCallbacksCase{"AssemblyReferencesWithCallback6", 6, COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES, S_OK},
+        MaskCallbacksCase{"InMemorySymbolsWithCallback6", 6, COR_PRF_HIGH_IN_MEMORY_SYMBOLS_UPDATED,
+                          CORPROF_E_CALLBACK7_REQUIRED},
+        MaskCallbacksCase{"BothWithCallback5", 5,
+                          COR_PRF_HIGH_ADD_ASSEMBLY_REFERENCES | COR_PRF_HIGH_IN_MEMORY_SYMBOLS_UPDATED,
+                          CORPROF_E_CALLBACK6_REQUIRED},
+        MaskCallbacksCase{"InMemorySymbolsWithCallback7", 7, COR_PRF_HIGH_IN_MEMORY_SYMBOLS_UPDATED, S_OK},
+        MaskCallbacksCase{"OtherHighFlagsWithCallback2", 2,
+                          COR_PRF_HIGH_MONITOR_DYNAMIC_FUNCTION_UNLOADS | COR_PRF_HIGH_BASIC_GC, S_OK}),
+    [](const testing::TestParamInfo<MaskCallbacksCase>& info) { return std::string(info.param.name); });
 
 TEST(ProxyAccessors, ReportTheSettings) {
     FakeRuntimeInfo runtime;

@@ -65,6 +65,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "NEW_MASK_ON_MODULELOAD")) {
         config.newMaskOnModuleLoad = Number(*value);
     }
+    if (auto value = Variable(number, "NEW_MASK_RESULT")) {
+        config.newMaskResult = static_cast<HRESULT>(static_cast<uint32_t>(Number(*value)));
+    }
     if (auto value = Variable(number, "IL_METHODS")) {
         config.ilMethods = Split(*value, ',');
     }

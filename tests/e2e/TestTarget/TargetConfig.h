@@ -23,6 +23,7 @@ struct TargetConfig {
     // _PROXY_THREAD_MS: Initialize starts a thread that reads IL through the info object for this long
     int proxyThreadMs = 0;
     std::optional<uint64_t> newMaskOnModuleLoad; // _NEW_MASK_ON_MODULELOAD: high << 32 | low, set once
+    HRESULT newMaskResult = S_OK; // _NEW_MASK_RESULT: what setting it must give; a failure keeps the mask
     // Methods are named "Type::Method"; a name ending in '*' stands for every method it begins.
     std::vector<std::string> ilMethods; // _IL_METHODS: comma-separated, rewritten at their first JIT
     std::string ilRewrite;              // _IL_REWRITE: the rewrite, for JIT and ReJIT (see IlRewrite)

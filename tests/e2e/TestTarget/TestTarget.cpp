@@ -164,7 +164,7 @@ HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
     ThrowIfAsked("ModuleLoadFinished");
     if (_config.newMaskOnModuleLoad && !_maskChanged.exchange(true)) {
         const uint64_t mask = *_config.newMaskOnModuleLoad;
-        SetMask(static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32));
+        SetMask(static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32), _config.newMaskResult);
     }
     return S_OK;
 }
@@ -489,14 +489,19 @@ void TestTarget::ProbeInfoVersion(IUnknown* info) {
     }
 }
 
-void TestTarget::SetMask(DWORD low, DWORD high) {
+void TestTarget::SetMask(DWORD low, DWORD high, HRESULT expected) {
+    DWORD oldLow = 0;
+    DWORD oldHigh = 0;
+    _info->GetEventMask2(&oldLow, &oldHigh);
     const HRESULT hr = _config.useSetEventMask2 ? _info->SetEventMask2(low, high) : _info->SetEventMask(low);
     _record.Record("call", "SetEventMask", "low=" + Hex(low) + " high=" + Hex(high) + " hr=" + HexResult(hr));
     DWORD gotLow = 0;
     DWORD gotHigh = 0;
     const HRESULT got = _info->GetEventMask2(&gotLow, &gotHigh);
-    const DWORD expectedHigh = _config.useSetEventMask2 ? high : 0;
-    if (FAILED(hr) || FAILED(got) || gotLow != low || gotHigh != expectedHigh) {
+    // A refused mask leaves the one before.
+    const DWORD expectedLow = FAILED(hr) ? oldLow : low;
+    const DWORD expectedHigh = FAILED(hr) ? oldHigh : _config.useSetEventMask2 ? high : 0;
+    if (hr != expected || FAILED(got) || gotLow != expectedLow || gotHigh != expectedHigh) {
         Fail("mask " + Hex(low) + "/" + Hex(high) + " set with " + HexResult(hr) + ", GetEventMask2 gives " +
              Hex(gotLow) + "/" + Hex(gotHigh));
     }

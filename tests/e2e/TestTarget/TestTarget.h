@@ -56,7 +56,8 @@ private:
     };
 
     void ProbeInfoVersion(IUnknown* info);
-    void SetMask(DWORD low, DWORD high);
+    // Sets the mask and checks the answer: the expected result, and the mask it leaves.
+    void SetMask(DWORD low, DWORD high, HRESULT expected = S_OK);
     HRESULT SetEnterLeaveHooks();
     Method Describe(FunctionID functionId);
     Method Describe(ModuleID moduleId, mdMethodDef token);
