@@ -70,7 +70,7 @@ public:
     void AddPendingDeallocation(const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
-    void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) override;
+    const char* ClaimEnterLeaveHooks(const ITargetProfilerProxy* proxy, bool claim) override;
     ~ProfilerMultiplexer() override;
 
     // Calls every target whose mask asks for the callback, in list order, and merges their results.
@@ -109,7 +109,12 @@ private:
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
+    // Sets the mask on the runtime; a refusal is logged.
     void SetRuntimeEventMask(DWORD low, DWORD high);
+    // The initialised target whose enter/leave hooks go to the runtime, or null.
+    TargetProfilerProxy* EnterLeaveHooksHolder() const;
+    // Gives the runtime the holder's hooks, under the final union, and ends the keeping of hooks.
+    void GiveEnterLeaveHooksToRuntime(TargetProfilerProxy* holder);
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;
@@ -199,8 +204,12 @@ private:
     std::mutex _eventMaskLock;
     // Set once a target asks for JIT or ReJIT events; under _eventMaskLock.
     bool _keepsModuleLoads = false;
-    // True while Initialize runs the targets' Initialize; read under _eventMaskLock.
-    std::atomic<bool> _initializingTargets{false};
+    // The target whose enter/leave hooks the runtime is to hold, under _hooksLock.
+    mutable std::mutex _hooksLock;
+    const ITargetProfilerProxy* _hooksHolder = nullptr;
+    // The runtime holds hooks without information: the flags only hooks with information serve are left
+    // out of the runtime's mask, which would refuse them.
+    std::atomic<bool> _runtimeHooksWithoutInfo{false};
     CallsInFlight _callsInFlight;
 };
 

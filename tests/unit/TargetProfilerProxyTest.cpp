@@ -40,7 +40,12 @@ public:
         target->Release();
     }
 
-    bool Initialize() { return proxy->Initialize(_runtime); }
+    // As the multiplexer's Initialize ends: hook setters are plain forwards from then on.
+    bool Initialize() {
+        const bool initialized = proxy->Initialize(_runtime);
+        proxy->EndInitialization(!initialized);
+        return initialized;
+    }
     ICorProfilerInfo10* Info() { return proxy.get(); }
 
     std::shared_ptr<TargetProfilerProxy> proxy;
@@ -388,8 +393,8 @@ const ForwardEntry ForwardEntries[] = {PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD
 #undef PM_FORWARD_ENTRY_OWN
 #undef PM_FORWARD_ENTRY
 
-TEST(ProxyForwards, ThereAre86) {
-    EXPECT_EQ(std::size(ForwardEntries), 86u);
+TEST(ProxyForwards, ThereAre84) {
+    EXPECT_EQ(std::size(ForwardEntries), 84u);
 }
 
 class ProxyForward : public testing::TestWithParam<ForwardEntry> {};
