@@ -102,6 +102,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "ENTER_LEAVE_HOOKS")) {
         config.enterLeaveHooks = Number(*value) != 0;
     }
+    if (auto value = Variable(number, "FUNCTION_ID_MAPPER")) {
+        config.functionIdMapper = Number(*value) != 0;
+    }
     return config;
 }
 

@@ -43,6 +43,9 @@ struct TargetConfig {
     bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
     // _ENTER_LEAVE_HOOKS: non-zero sets enter/leave hooks with information in Initialize, after the mask
     bool enterLeaveHooks = false;
+    // _FUNCTION_ID_MAPPER: non-zero sets a function id mapper in Initialize, after the mask and before any
+    // hooks, that hooks every function and marks the id it gives (the function id plus one)
+    bool functionIdMapper = false;
 
     static TargetConfig FromEnvironment(int number);
 };

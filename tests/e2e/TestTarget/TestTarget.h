@@ -58,6 +58,7 @@ private:
     void ProbeInfoVersion(IUnknown* info);
     void SetMask(DWORD low, DWORD high);
     HRESULT SetEnterLeaveHooks();
+    void RecordHookCalls();
     Method Describe(FunctionID functionId);
     Method Describe(ModuleID moduleId, mdMethodDef token);
     bool IsRewritten(const std::string& name) const;
