@@ -14,6 +14,10 @@ const std::pair<const IID*, const char*> NewerInfoVersions[] = {
     {&IID_ICorProfilerInfo15, "ICorProfilerInfo15"},
 };
 
+template <class Function> EnterLeaveHooks::Hook AsHook(Function* function) {
+    return reinterpret_cast<EnterLeaveHooks::Hook>(function);
+}
+
 const char* NewerInfoVersionName(REFIID riid) {
     for (const auto& [iid, name] : NewerInfoVersions) {
         if (riid == *iid) {
@@ -220,30 +224,22 @@ void TargetProfilerProxy::CacheEventMask(DWORD dwEventsLow, DWORD dwEventsHigh) 
 
 HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter* enter, FunctionLeave* leave,
                                                  FunctionTailcall* tailcall) {
-    return KeepHooks(EnterLeaveHooks::Kind::Hooks, reinterpret_cast<EnterLeaveHooks::Hook>(enter),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(leave),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(tailcall));
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks, AsHook(enter), AsHook(leave), AsHook(tailcall));
 }
 
 HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter2* enter, FunctionLeave2* leave,
                                                  FunctionTailcall2* tailcall) {
-    return KeepHooks(EnterLeaveHooks::Kind::Hooks2, reinterpret_cast<EnterLeaveHooks::Hook>(enter),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(leave),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(tailcall));
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks2, AsHook(enter), AsHook(leave), AsHook(tailcall));
 }
 
 HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter3* enter, FunctionLeave3* leave,
                                                  FunctionTailcall3* tailcall) {
-    return KeepHooks(EnterLeaveHooks::Kind::Hooks3, reinterpret_cast<EnterLeaveHooks::Hook>(enter),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(leave),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(tailcall));
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks3, AsHook(enter), AsHook(leave), AsHook(tailcall));
 }
 
 HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter3WithInfo* enter, FunctionLeave3WithInfo* leave,
                                                  FunctionTailcall3WithInfo* tailcall) {
-    return KeepHooks(EnterLeaveHooks::Kind::Hooks3WithInfo, reinterpret_cast<EnterLeaveHooks::Hook>(enter),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(leave),
-                     reinterpret_cast<EnterLeaveHooks::Hook>(tailcall));
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks3WithInfo, AsHook(enter), AsHook(leave), AsHook(tailcall));
 }
 
 HRESULT TargetProfilerProxy::KeepHooks(EnterLeaveHooks::Kind kind, EnterLeaveHooks::Hook enter,
@@ -261,8 +257,7 @@ HRESULT TargetProfilerProxy::KeepHooks(EnterLeaveHooks::Kind kind, EnterLeaveHoo
         }
         if (const char* holder = _pProfilerMultiplexer->ClaimEnterLeaveHooks(this, true)) {
             Warn("TargetProfilerProxy, {} sets enter/leave hooks, but the runtime holds one set and takes "
-                 "those "
-                 "of {}: refused with E_FAIL",
+                 "those of {}: refused with E_FAIL",
                  _name, holder);
             return E_FAIL;
         }
@@ -282,8 +277,8 @@ HRESULT TargetProfilerProxy::SetMapper(const Keep& keep, const Forward& forward)
         if (state == HooksState::Initializing) {
             if (const char* holder = _pProfilerMultiplexer->ClaimEnterLeaveHooks(this, false)) {
                 Warn("TargetProfilerProxy, {} sets a function id mapper, but the runtime takes the "
-                     "enter/leave "
-                     "hooks of {}: refused with E_FAIL, the runtime keeps one mapper, for those hooks",
+                     "enter/leave hooks of {}: refused with E_FAIL, the runtime keeps one mapper, for those "
+                     "hooks",
                      _name, holder);
                 return E_FAIL;
             }
