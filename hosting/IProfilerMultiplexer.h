@@ -48,12 +48,13 @@ public:
     // Gives the block's IL to the runtime at once when the method was never announced.
     virtual void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                             mdMethodDef methodDef) = 0;
-    // Before a target sets enter/leave hooks with the given mask of its own: while the targets are being
-    // initialised, sets the union of the masks cached so far on the runtime, which checks its flags.
-    virtual void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) = 0;
     // Whether a target other than the proxy's is served: its Initialize succeeded, or, while the targets are
     // being initialised, it may still.
     virtual bool ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept = 0;
+    // The runtime holds one target's enter/leave hooks: the first in list order that keeps them. Gives the
+    // name of that target when it is another than the given one, else null; with claim and no such target,
+    // the given one becomes it.
+    virtual const char* ClaimEnterLeaveHooks(const ITargetProfilerProxy* proxy, bool claim) = 0;
     virtual ~IProfilerMultiplexer() = default;
 };
 

@@ -225,6 +225,14 @@ HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
         auto proxy = std::make_shared<TargetProfilerProxy>(std::move(settings), callback, infoIid, this);
         if (!proxy->Initialize(info)) {
             Error("ProfilerMultiplexer: Error initializing a profiler: {}", proxy->GetName());
+            // Nothing of its hooks ever reaches the runtime; a later target's may.
+            proxy->EndInitialization(true);
+            {
+                std::lock_guard<std::mutex> lock(_hooksLock);
+                if (_hooksHolder == proxy.get()) {
+                    _hooksHolder = nullptr;
+                }
+            }
             _declinedProxies.push_back(std::move(proxy));
             continue;
         }
@@ -232,7 +240,6 @@ HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
         _targetProfilerProxyInterfaces.push_back(std::move(proxy));
         _initializedProxyCount.store(_targetProfilerProxyInterfaces.size(), std::memory_order_release);
     }
-    // Before the final union: a hook call that takes the lock after it sets nothing.
     _initializingTargets.store(false);
 
     if (_targetProfilerProxies.empty()) {
@@ -240,9 +247,46 @@ HRESULT ProfilerMultiplexer::InitializeTargets(IUnknown* pICorProfilerInfoUnk) {
         return CORPROF_E_PROFILER_CANCEL_ACTIVATION;
     }
     _isInitialized.exchange(true);
+    TargetProfilerProxy* holder = EnterLeaveHooksHolder();
+    _runtimeHooksWithoutInfo.store(holder != nullptr && holder->HasFastEnterLeaveHooks());
     UpdateEventMask();
+    GiveEnterLeaveHooksToRuntime(holder);
     Info("Profiler Multiplexer: Initialization succeeded");
     return S_OK;
+}
+
+const char* ProfilerMultiplexer::ClaimEnterLeaveHooks(const ITargetProfilerProxy* proxy, bool claim) {
+    std::lock_guard<std::mutex> lock(_hooksLock);
+    if (_hooksHolder == nullptr && claim) {
+        _hooksHolder = proxy;
+    }
+    return _hooksHolder != nullptr && _hooksHolder != proxy ? _hooksHolder->GetName() : nullptr;
+}
+
+TargetProfilerProxy* ProfilerMultiplexer::EnterLeaveHooksHolder() const {
+    std::lock_guard<std::mutex> lock(_hooksLock);
+    for (const auto& proxy : _targetProfilerProxies) {
+        if (proxy.get() == _hooksHolder) {
+            return proxy.get();
+        }
+    }
+    return nullptr;
+}
+
+void ProfilerMultiplexer::GiveEnterLeaveHooksToRuntime(TargetProfilerProxy* holder) {
+    if (holder != nullptr) {
+        const HRESULT hr = holder->GiveEnterLeaveHooksToRuntime();
+        if (FAILED(hr)) {
+            Error("ProfilerMultiplexer::Initialize, the runtime refused the enter/leave hooks of {}: {:#x}",
+                  holder->GetName(), static_cast<uint32_t>(hr));
+        } else {
+            Info("ProfilerMultiplexer::Initialize, the runtime holds the enter/leave hooks of {}",
+                 holder->GetName());
+        }
+    }
+    for (const auto& proxy : _targetProfilerProxies) {
+        proxy->EndInitialization(false);
+    }
 }
 
 void ProfilerMultiplexer::UpdateEventMask() {
@@ -316,19 +360,6 @@ void ProfilerMultiplexer::AddCachedMasks(std::size_t count, bool logEach, DWORD&
     }
 }
 
-void ProfilerMultiplexer::UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) {
-    std::lock_guard<std::mutex> lock(_eventMaskLock);
-    if (!_initializingTargets.load()) {
-        return;
-    }
-    DWORD low = targetLow;
-    DWORD high = targetHigh;
-    // The targets initialised so far; the caller may be one of them or the one being initialised.
-    AddCachedMasks(_initializedProxyCount.load(std::memory_order_acquire), false, low, high);
-    SetRuntimeEventMask(low, high);
-    _callbackFilter.LogNonMaskedCallbackFunctions("all so far, before enter/leave hooks", low, high);
-}
-
 bool ProfilerMultiplexer::ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept {
     if (_initializingTargets.load() && _targetProfilers.size() > 1) {
         return true;
@@ -353,11 +384,16 @@ HRESULT ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
     if (_keepsModuleLoads) {
         low |= COR_PRF_MONITOR_MODULE_LOADS;
     }
-    if (_hasEventMask2) {
-        return info->SetEventMask2(low, high);
+    if (_runtimeHooksWithoutInfo.load()) {
+        low &= ~EnterLeaveHooks::InfoFlags;
     }
-    const HRESULT hr = info->SetEventMask(low);
-    if (high != 0) {
+    const HRESULT hr = _hasEventMask2 ? info->SetEventMask2(low, high) : info->SetEventMask(low);
+    if (FAILED(hr)) {
+        Error("ProfilerMultiplexer::UpdateEventMask, the runtime refused the event mask {:x} (high {:x}): "
+              "{:#x}",
+              low, _hasEventMask2 ? high : 0, static_cast<uint32_t>(hr));
+    }
+    if (!_hasEventMask2 && high != 0) {
         Error("ProfilerMultiplexer::UpdateEventMask, the runtime has no SetEventMask2, high mask {:x} is not "
               "set",
               high);

@@ -74,8 +74,8 @@ public:
     void AddPendingDeallocation(const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
-    void UpdateEventMaskBeforeHooks(DWORD targetLow, DWORD targetHigh) override;
     bool ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept override;
+    const char* ClaimEnterLeaveHooks(const ITargetProfilerProxy* proxy, bool claim) override;
     ~ProfilerMultiplexer() override;
 
     // Calls every target whose mask asks for the callback, in list order, and merges their results.
@@ -114,12 +114,16 @@ private:
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
-    // The runtime's answer; S_OK without the runtime's info object.
+    // The runtime's answer, a refusal logged; S_OK without the runtime's info object.
     HRESULT SetRuntimeEventMask(DWORD low, DWORD high);
     // Whether the runtime, reporting new objects of these heaps, reports some that a target did not ask for.
     bool ReportsAllocationsNotAskedFor(DWORD reportedHeaps) const noexcept;
     // After a union reached the runtime: logs what it does not ask for and notes the heaps it reports.
     void UnionSet(DWORD low, DWORD high);
+    // The initialised target whose enter/leave hooks go to the runtime, or null.
+    TargetProfilerProxy* EnterLeaveHooksHolder() const;
+    // Gives the runtime the holder's hooks, under the final union, and ends the keeping of hooks.
+    void GiveEnterLeaveHooksToRuntime(TargetProfilerProxy* holder);
     void ReleaseRuntimeInfo() noexcept;
     // Releases every allocation still recorded, queued or not.
     void ReleaseAllAllocations() noexcept;
@@ -214,6 +218,12 @@ private:
     std::atomic<bool> _allocationsByHeap{false};
     // True while Initialize runs the targets' Initialize; read under _eventMaskLock.
     std::atomic<bool> _initializingTargets{false};
+    // The target whose enter/leave hooks the runtime is to hold, under _hooksLock.
+    mutable std::mutex _hooksLock;
+    const ITargetProfilerProxy* _hooksHolder = nullptr;
+    // The runtime holds hooks without information: the flags only hooks with information serve are left
+    // out of the runtime's mask, which would refuse them.
+    std::atomic<bool> _runtimeHooksWithoutInfo{false};
     CallsInFlight _callsInFlight;
 };
 

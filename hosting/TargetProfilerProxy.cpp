@@ -14,6 +14,10 @@ const std::pair<const IID*, const char*> NewerInfoVersions[] = {
     {&IID_ICorProfilerInfo15, "ICorProfilerInfo15"},
 };
 
+template <class Function> EnterLeaveHooks::Hook AsHook(Function* function) {
+    return reinterpret_cast<EnterLeaveHooks::Hook>(function);
+}
+
 const char* NewerInfoVersionName(REFIID riid) {
     for (const auto& [iid, name] : NewerInfoVersions) {
         if (riid == *iid) {
@@ -187,17 +191,41 @@ HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh
     if (FAILED(allowed)) {
         return allowed;
     }
+    if (_hooksState.load() == HooksState::Initializing) {
+        return SetEventMaskWhileInitializing(dwEventsLow, dwEventsHigh);
+    }
     if (const auto result = ChangeEventMaskAfterInitialization(dwEventsLow, dwEventsHigh)) {
         return *result;
     }
-    _eventMaskLow.store(dwEventsLow);
-    _eventMaskHigh.store(dwEventsHigh);
-    UpdateReceivedCallbacks();
+    CacheEventMaskAndUpdate(dwEventsLow, dwEventsHigh);
+    return S_OK;
+}
+
+HRESULT TargetProfilerProxy::SetEventMaskWhileInitializing(DWORD dwEventsLow, DWORD dwEventsHigh) {
+    {
+        std::lock_guard<std::mutex> lock(_hooksLock);
+        const HRESULT hr =
+            _hooksState.load() == HooksState::Initializing ? _hooks.CheckMask(dwEventsLow) : S_OK;
+        if (FAILED(hr)) {
+            Warn("TargetProfilerProxy::SetEventMask, {} sets the mask {:x} after enter/leave hooks that it "
+                 "does not fit: refused with {:#x}, as the runtime refuses it",
+                 _name, dwEventsLow, static_cast<uint32_t>(hr));
+            return hr;
+        }
+        // Under the lock: hooks set meanwhile are checked against this mask.
+        _eventMaskLow.store(dwEventsLow);
+        _eventMaskHigh.store(dwEventsHigh);
+    }
+    CacheEventMaskAndUpdate(dwEventsLow, dwEventsHigh);
+    return S_OK;
+}
+
+void TargetProfilerProxy::CacheEventMaskAndUpdate(DWORD dwEventsLow, DWORD dwEventsHigh) {
+    CacheEventMask(dwEventsLow, dwEventsHigh);
     NoThrowEntry([this] {
         _pProfilerMultiplexer->UpdateEventMask();
         return S_OK;
     });
-    return S_OK;
 }
 
 HRESULT TargetProfilerProxy::CheckCallbacksOfMask(DWORD high) const noexcept {
@@ -230,14 +258,101 @@ std::optional<HRESULT> TargetProfilerProxy::ChangeEventMaskAfterInitialization(D
     return result;
 }
 
-void TargetProfilerProxy::PrepareRuntimeMaskForHooks() noexcept {
-    NoThrowEntry([this] {
-        DWORD low = 0;
-        DWORD high = 0;
-        GetCashedEventMask(low, high);
-        _pProfilerMultiplexer->UpdateEventMaskBeforeHooks(low, high);
+    if (_hooksState.load() == HooksState::Initializing) {
+        return SetEventMaskWhileInitializing(dwEventsLow, dwEventsHigh);
+    }
+    CacheEventMask(dwEventsLow, dwEventsHigh);
+    return S_OK;
+}
+
+HRESULT TargetProfilerProxy::SetEventMaskWhileInitializing(DWORD dwEventsLow, DWORD dwEventsHigh) {
+    {
+        std::lock_guard<std::mutex> lock(_hooksLock);
+        const HRESULT hr =
+            _hooksState.load() == HooksState::Initializing ? _hooks.CheckMask(dwEventsLow) : S_OK;
+        if (FAILED(hr)) {
+            Warn("TargetProfilerProxy::SetEventMask, {} sets the mask {:x} after enter/leave hooks that it "
+                 "does not fit: refused with {:#x}, as the runtime refuses it",
+                 _name, dwEventsLow, static_cast<uint32_t>(hr));
+            return hr;
+        }
+        // Under the lock: hooks set meanwhile are checked against this mask.
+        _eventMaskLow.store(dwEventsLow);
+        _eventMaskHigh.store(dwEventsHigh);
+    }
+    CacheEventMask(dwEventsLow, dwEventsHigh);
+    return S_OK;
+}
+
+void TargetProfilerProxy::CacheEventMask(DWORD dwEventsLow, DWORD dwEventsHigh) {
         return S_OK;
     });
+}
+
+template <class Keep, class Forward>
+HRESULT TargetProfilerProxy::SetMapper(const Keep& keep, const Forward& forward) {
+    return NoThrowEntry([&] {
+        std::lock_guard<std::mutex> lock(_hooksLock);
+        const HooksState state = _hooksState.load();
+        if (state == HooksState::Initialized && _holdsRuntimeHooks) {
+            return forward();
+        }
+        if (state == HooksState::Initializing) {
+            if (const char* holder = _pProfilerMultiplexer->ClaimEnterLeaveHooks(this, false)) {
+                Warn("TargetProfilerProxy, {} sets a function id mapper, but the runtime takes the "
+                     "enter/leave hooks of {}: refused with E_FAIL, the runtime keeps one mapper, for those "
+                     "hooks",
+                     _name, holder);
+                return E_FAIL;
+            }
+            // Kept for hooks set or still to come.
+            if (_hooks.HasHooks() || (_eventMaskLow.load() & COR_PRF_MONITOR_ENTERLEAVE) != 0) {
+                keep();
+                return S_OK;
+            }
+        }
+        Warn("TargetProfilerProxy, {} sets a function id mapper without enter/leave hooks of its own on the "
+             "runtime: refused with E_FAIL, the runtime keeps one mapper, for the hooks it holds",
+             _name);
+        return E_FAIL;
+    });
+}
+
+HRESULT TargetProfilerProxy::SetFunctionIDMapper(FunctionIDMapper* pFunc) {
+    return SetMapper([&] { _hooks.KeepMapper(pFunc); },
+                     [&] { return _pCorProfilerInfo->SetFunctionIDMapper(pFunc); });
+}
+
+HRESULT TargetProfilerProxy::SetFunctionIDMapper2(FunctionIDMapper2* pFunc, void* clientData) {
+    return SetMapper([&] { _hooks.KeepMapper2(pFunc, clientData); },
+                     [&] { return _pCorProfilerInfo->SetFunctionIDMapper2(pFunc, clientData); });
+}
+
+bool TargetProfilerProxy::HasFastEnterLeaveHooks() const {
+    std::lock_guard<std::mutex> lock(_hooksLock);
+    return _hooks.HasFastHooks();
+}
+
+HRESULT TargetProfilerProxy::GiveEnterLeaveHooksToRuntime() {
+    std::lock_guard<std::mutex> lock(_hooksLock);
+    const HRESULT hr = NoThrowEntry([this] { return _hooks.GiveTo(_pCorProfilerInfo); });
+    _holdsRuntimeHooks = SUCCEEDED(hr);
+    _hooksState.store(HooksState::Initialized);
+    return hr;
+}
+
+void TargetProfilerProxy::EndInitialization(bool declined) {
+    std::lock_guard<std::mutex> lock(_hooksLock);
+    if (_hooksState.load() != HooksState::Initializing) {
+        return;
+    }
+    _hooksState.store(declined ? HooksState::Declined : HooksState::Initialized);
+    if (!declined && (_hooks.HasHooks() || _hooks.HasMapper())) {
+        Warn("TargetProfilerProxy, the runtime holds no enter/leave hooks of {}: its function id mapper is "
+             "not given to it",
+             _name);
+    }
+    _hooks = EnterLeaveHooks();
 }
 
 void TargetProfilerProxy::UpdateReceivedCallbacks() noexcept {
@@ -310,12 +425,13 @@ bool operator<(const TargetProfilerProxy& left, const TargetProfilerProxy& right
     HRESULT TargetProfilerProxy::name params {                                                               \
         return _pCorProfilerInfo->name args;                                                                 \
     }
-// The runtime refuses enter/leave hooks unless it holds the flags they need: while the targets are being
-// initialised, it is given the masks cached so far first.
+// While the targets are initialised, the hooks are kept: the runtime gets one target's at the end.
 #define PM_FORWARD_INFO_HOOKS(name, params, args)                                                            \
     HRESULT TargetProfilerProxy::name params {                                                               \
-        PrepareRuntimeMaskForHooks();                                                                        \
-        return _pCorProfilerInfo->name args;                                                                 \
+        if (_hooksState.load() == HooksState::Initialized) {                                                 \
+            return _pCorProfilerInfo->name args;                                                             \
+        }                                                                                                    \
+        return KeepEnterLeaveHooks args;                                                                     \
     }
 PM_ALL_CORPROFILERINFO_METHODS(PM_FORWARD_INFO)
 #undef PM_FORWARD_INFO_HOOKS

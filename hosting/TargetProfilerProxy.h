@@ -3,6 +3,7 @@
 // forwards everything else to the runtime unchanged.
 #pragma once
 
+#include "hosting/EnterLeaveHooks.h"
 #include "hosting/FastMutex.h"
 #include "hosting/FastRecursiveMutex.h"
 #include "hosting/IProfilerMultiplexer.h"
@@ -94,6 +95,18 @@ public:
         return ((_receivedCallbacks[index / 64].load(std::memory_order_relaxed) >> (index % 64)) & 1) != 0;
     }
 
+    // While the targets are initialised, the proxy keeps the target's enter/leave hooks and function id
+    // mapper and answers them as the runtime would; one target's go to the runtime at the end.
+    // True when the target keeps hooks that the runtime takes only under a mask without their
+    // information flags.
+    bool HasFastEnterLeaveHooks() const;
+    // Gives the runtime the kept mapper and hooks and ends the keeping: the target's later mapper goes to
+    // the runtime. The runtime's first refusal, or S_OK.
+    HRESULT GiveEnterLeaveHooksToRuntime();
+    // Ends the keeping: hook setters go to the runtime from now on (for a declined target: nothing of it
+    // ever does); a kept mapper or hooks not given are dropped with a warning.
+    void EndInitialization(bool declined);
+
     // Row of the id in s_corProfilerInfoIIDs, or -1 (with a warning).
     int32_t GetCorProfilerInfoInterfaceIndex(const GUID& iid) const;
     // True when the runtime supports that info version.
@@ -120,8 +133,25 @@ private:
     HRESULT CheckRejitAllowed(bool withCallback4) const noexcept;
     // After initialisation, the runtime's answer for the union with the new mask; empty before.
     std::optional<HRESULT> ChangeEventMaskAfterInitialization(DWORD low, DWORD high) noexcept;
-    // Before a call that sets enter/leave hooks: lets the multiplexer set the masks so far on the runtime.
-    void PrepareRuntimeMaskForHooks() noexcept;
+    // The hook setters while the targets are initialised, by version.
+    HRESULT KeepEnterLeaveHooks(FunctionEnter* enter, FunctionLeave* leave, FunctionTailcall* tailcall);
+    HRESULT KeepEnterLeaveHooks(FunctionEnter2* enter, FunctionLeave2* leave, FunctionTailcall2* tailcall);
+    HRESULT KeepEnterLeaveHooks(FunctionEnter3* enter, FunctionLeave3* leave, FunctionTailcall3* tailcall);
+    HRESULT KeepEnterLeaveHooks(FunctionEnter3WithInfo* enter, FunctionLeave3WithInfo* leave,
+                                FunctionTailcall3WithInfo* tailcall);
+    // Keeps the hooks when the runtime would take them under the target's mask and no other target's
+    // hooks are to go to the runtime.
+    HRESULT KeepHooks(EnterLeaveHooks::Kind kind, EnterLeaveHooks::Hook enter, EnterLeaveHooks::Hook leave,
+                      EnterLeaveHooks::Hook tailcall);
+    // A mapper reaches the runtime only with the target's hooks: kept while the targets are initialised
+    // (when the target may still be the one whose hooks the runtime holds), forwarded afterwards only by
+    // that target; otherwise refused with E_FAIL and a warning.
+    template <class Keep, class Forward> HRESULT SetMapper(const Keep& keep, const Forward& forward);
+    // The target's mask while the targets are initialised: refused as the runtime would refuse it after
+    // the hooks kept.
+    HRESULT SetEventMaskWhileInitializing(DWORD dwEventsLow, DWORD dwEventsHigh);
+    // Caches the mask words and lets the multiplexer set the union.
+    void CacheEventMaskAndUpdate(DWORD dwEventsLow, DWORD dwEventsHigh);
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
     void UpdateReceivedCallbacks() noexcept;
     // Keeps an IL buffer whose address the target is given alive as long as its module: the runtime's own
@@ -173,6 +203,14 @@ private:
     GUID _corProfilerInfoIID;
     int32_t _corProfilerInfoIndex;
     FunctionName _lastSupportedCallback = ProfilerCallbackFunctionFilter::LastOfCallback2;
+
+    enum class HooksState { Initializing, Initialized, Declined };
+    std::atomic<HooksState> _hooksState{HooksState::Initializing};
+    // Serialises the hook and mapper setters, and the mask while the targets are initialised.
+    mutable std::mutex _hooksLock;
+    EnterLeaveHooks _hooks;
+    // The runtime took this target's hooks; under _hooksLock.
+    bool _holdsRuntimeHooks = false;
 };
 
 // Lower priority first.

@@ -1,7 +1,8 @@
 // The runtime's info methods, one list per interface in vtable order (after IUnknown's three).
 // Each entry: X(kind, Name, (typed parameters), (argument names)); every method returns HRESULT.
 // kind FORWARD: the multiplexer's proxy passes the call to the runtime unchanged; OWN: the proxy handles it;
-// HOOKS: an enter/leave hook setter, passed on unchanged once the runtime holds the flags it checks.
+// HOOKS: an enter/leave hook setter, kept by the proxy while the targets are initialised, passed on
+// unchanged afterwards.
 #pragma once
 
 #include "CorProfilerTypes.h"
@@ -33,7 +34,7 @@
     X(HOOKS, SetEnterLeaveFunctionHooks, \
       (FunctionEnter* pFuncEnter, FunctionLeave* pFuncLeave, FunctionTailcall* pFuncTailcall), \
       (pFuncEnter, pFuncLeave, pFuncTailcall)) \
-    X(FORWARD, SetFunctionIDMapper, (FunctionIDMapper* pFunc), (pFunc)) \
+    X(OWN, SetFunctionIDMapper, (FunctionIDMapper* pFunc), (pFunc)) \
     X(FORWARD, GetTokenAndMetaDataFromFunction, \
       (FunctionID functionId, REFIID riid, IUnknown** ppImport, mdToken* pToken), \
       (functionId, riid, ppImport, pToken)) \
@@ -137,7 +138,7 @@
     X(FORWARD, EnumJITedFunctions, (ICorProfilerFunctionEnum** ppEnum), (ppEnum)) \
     X(OWN, RequestProfilerDetach, (DWORD dwExpectedCompletionMilliseconds), \
       (dwExpectedCompletionMilliseconds)) \
-    X(FORWARD, SetFunctionIDMapper2, (FunctionIDMapper2* pFunc, void* clientData), (pFunc, clientData)) \
+    X(OWN, SetFunctionIDMapper2, (FunctionIDMapper2* pFunc, void* clientData), (pFunc, clientData)) \
     X(FORWARD, GetStringLayout2, (ULONG* pStringLengthOffset, ULONG* pBufferOffset), \
       (pStringLengthOffset, pBufferOffset)) \
     X(HOOKS, SetEnterLeaveFunctionHooks3, \

@@ -1288,10 +1288,17 @@ def check_hooks_called(target):
     require(int(calls["enter"]) > 0 and int(calls["leave"]) > 0, f"{target.name}: hooks not called: {counts.details}")
 
 
+def hook_calls(target):
+    (counts,) = target.records.calls("EnterLeaveHooks")
+    return {key: int(value) for key, value in counts.fields()[1].items()}
+
+
 def enter_leave_hooks(driver):
     """A target sets its mask and then enter/leave hooks in its Initialize, in the documented order: behind
     the multiplexer, first or second of two targets, its Initialize succeeds and its hooks are called, as
-    when loaded alone."""
+    when loaded alone. Declining after its hooks, it leaves the other target served and none of its hooks is
+    called. Beside a target that sets a function id mapper (served or declining in front), its hooks are
+    called with function ids: the runtime uses no mapper of another target."""
     hooking = Target("e2e_1", 1, 1, ENTER_LEAVE, use_seteventmask2=1, enter_leave_hooks=1)
     driver.run([hooking], direct=True)
     check_lifecycle(hooking)
@@ -1308,6 +1315,32 @@ def enter_leave_hooks(driver):
             run.require_no_log("Error initializing a profiler")
         except ScenarioFailure as failure:
             raise ScenarioFailure(f"[hooks target {'first' if priority == 1 else 'second'}] {failure}") from None
+    try:
+        declined = Target("e2e_1", 1, 1, ENTER_LEAVE, use_seteventmask2=1, enter_leave_hooks=1, init_result="0x80004005")
+        other = Target("e2e_2", 2, 2, JIT_COMPILATION | THREADS)
+        run = driver.run([declined, other])
+        check_served(other)
+        require(hook_calls(other)["others"] == 0, f"hooks of the declined target called: {hook_calls(other)}")
+        run.require_no_log("refused")
+    except ScenarioFailure as failure:
+        raise ScenarioFailure(f"[hooks target declining] {failure}") from None
+    for declines in (False, True):
+        mapping = Target("e2e_1", 1, 2 if not declines else 1, THREADS if not declines else ENTER_LEAVE,
+                         use_seteventmask2=1, function_id_mapper=1, init_result="0x80004005" if declines else "0")
+        hooking = Target("e2e_2", 2, 1 if not declines else 2, ENTER_LEAVE, use_seteventmask2=1, enter_leave_hooks=1)
+        try:
+            run = driver.run([hooking, mapping] if not declines else [mapping, hooking])
+            check_lifecycle(hooking)
+            check_hooks_called(hooking)
+            require(hook_calls(hooking)["marked"] == 0, f"mapped ids given to the hooks: {hook_calls(hooking)}")
+            if not declines:
+                check_lifecycle(mapping)
+                (mapper,) = mapping.records.calls("SetFunctionIDMapper")
+                require(mapper.fields()[1]["hr"] != "0x0", f"the mapper target's mapper: {mapper.details}")
+                run.require_log("e2e_1 sets a function id mapper")
+        except ScenarioFailure as failure:
+            raise ScenarioFailure(f"[mapper target {'declining in front' if declines else 'behind'}] {failure}") \
+                from None
 
 
 SCENARIOS = {f.__name__: f for f in (direct_target, two_targets, mask_change, single_target, single_target_forced,

@@ -1,8 +1,10 @@
 // The runtime's info object as the multiplexer's tests need it: records the event masks set on it,
 // answers GetFunctionInfo, GetFunctionInfo2 and GetClassIDInfo2 from tables and GetModuleMetaData with a
-// given metadata reader. As the runtime does, it refuses enter/leave hooks unless the last mask it was
-// given asks for enter/leave events, and refuses a later mask that changes a flag it keeps fixed. It
-// answers a detach request with detachResult.
+// given metadata reader. It takes enter/leave hooks and masks as the runtime does while its profiler
+// initialises: hooks with information only under a mask with argument, return-value or frame flags, hooks of
+// the third version without information only under one without; once such hooks are set, a mask without
+// the enter/leave flag or that changes which kind the flags fit is refused. It refuses a later mask that
+// changes a flag it keeps fixed, and answers a detach request with detachResult.
 #pragma once
 
 #include "NullCorProfilerInfo.h"
@@ -10,6 +12,8 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -20,13 +24,16 @@ class FakeRuntimeInfo : public NullCorProfilerInfo {
 public:
     using NullCorProfilerInfo::NullCorProfilerInfo;
 
+    // Every mask asked for is recorded; the answer to each is refuseMasks or the runtime's rule.
+    HRESULT refuseMasks = S_OK;
+
     HRESULT SetEventMask(DWORD dwEvents) override {
         std::lock_guard<std::mutex> lock(_lock);
         if (ChangesFixedFlags(dwEvents)) {
             return E_FAIL;
         }
         _eventMasks.push_back(dwEvents);
-        return S_OK;
+        return TakeMask(dwEvents);
     }
     HRESULT SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh) override {
         std::lock_guard<std::mutex> lock(_lock);
@@ -34,7 +41,7 @@ public:
             return E_FAIL;
         }
         _eventMasks2.emplace_back(dwEventsLow, dwEventsHigh);
-        return S_OK;
+        return TakeMask(dwEventsLow);
     }
 
     // Low-word flags that, as the runtime does after start-up, no mask after the first may change: such a
@@ -42,19 +49,31 @@ public:
     DWORD fixedFlags = 0;
 
     static constexpr HRESULT InconsistentWithFlags = static_cast<HRESULT>(0x80131374);
+    static constexpr DWORD InfoFlags =
+        COR_PRF_ENABLE_FUNCTION_ARGS | COR_PRF_ENABLE_FUNCTION_RETVAL | COR_PRF_ENABLE_FRAME_INFO;
 
-    HRESULT SetEnterLeaveFunctionHooks(FunctionEnter*, FunctionLeave*, FunctionTailcall*) override {
-        return SetHooks();
+    HRESULT SetEnterLeaveFunctionHooks(FunctionEnter* enter, FunctionLeave*, FunctionTailcall*) override {
+        return SetHooks("SetEnterLeaveFunctionHooks", reinterpret_cast<uintptr_t>(enter), std::nullopt);
     }
-    HRESULT SetEnterLeaveFunctionHooks2(FunctionEnter2*, FunctionLeave2*, FunctionTailcall2*) override {
-        return SetHooks();
+    HRESULT SetEnterLeaveFunctionHooks2(FunctionEnter2* enter, FunctionLeave2*, FunctionTailcall2*) override {
+        return SetHooks("SetEnterLeaveFunctionHooks2", reinterpret_cast<uintptr_t>(enter), std::nullopt);
     }
-    HRESULT SetEnterLeaveFunctionHooks3(FunctionEnter3*, FunctionLeave3*, FunctionTailcall3*) override {
-        return SetHooks();
+    HRESULT SetEnterLeaveFunctionHooks3(FunctionEnter3* enter, FunctionLeave3*, FunctionTailcall3*) override {
+        return SetHooks("SetEnterLeaveFunctionHooks3", reinterpret_cast<uintptr_t>(enter), false);
     }
-    HRESULT SetEnterLeaveFunctionHooks3WithInfo(FunctionEnter3WithInfo*, FunctionLeave3WithInfo*,
+    HRESULT SetEnterLeaveFunctionHooks3WithInfo(FunctionEnter3WithInfo* enter, FunctionLeave3WithInfo*,
                                                 FunctionTailcall3WithInfo*) override {
-        return SetHooks();
+        return SetHooks("SetEnterLeaveFunctionHooks3WithInfo", reinterpret_cast<uintptr_t>(enter), true);
+    }
+    HRESULT SetFunctionIDMapper(FunctionIDMapper* mapper) override {
+        std::lock_guard<std::mutex> lock(_lock);
+        _hooks.emplace_back("SetFunctionIDMapper", reinterpret_cast<uintptr_t>(mapper));
+        return S_OK;
+    }
+    HRESULT SetFunctionIDMapper2(FunctionIDMapper2* mapper, void*) override {
+        std::lock_guard<std::mutex> lock(_lock);
+        _hooks.emplace_back("SetFunctionIDMapper2", reinterpret_cast<uintptr_t>(mapper));
+        return S_OK;
     }
 
     HRESULT GetFunctionInfo(FunctionID functionId, ClassID* pClassId, ModuleID* pModuleId,
@@ -167,10 +186,10 @@ public:
         std::lock_guard<std::mutex> lock(_lock);
         return _hookResults;
     }
-    // The expected completion time of every detach request, in order.
-    std::vector<DWORD> DetachRequests() const {
+    // The hook and mapper calls taken, in order: the setter's name and its first function's address.
+    std::vector<std::pair<std::string, uintptr_t>> Hooks() const {
         std::lock_guard<std::mutex> lock(_lock);
-        return _detachRequests;
+        return _hooks;
     }
     int MetaDataRequests() const {
         std::lock_guard<std::mutex> lock(_lock);
@@ -189,21 +208,26 @@ private:
         std::vector<ClassID> typeArgs;
     };
 
-    HRESULT SetHooks() {
+    // withInfo: hooks of the third version, with information or without.
+    HRESULT SetHooks(const char* name, uintptr_t enter, std::optional<bool> withInfo) {
         std::lock_guard<std::mutex> lock(_lock);
-        _hookResults.push_back((LastLow() & COR_PRF_MONITOR_ENTERLEAVE) != 0 ? S_OK : InconsistentWithFlags);
+        const bool infoFlags = (_mask & InfoFlags) != 0;
+        _hookResults.push_back(withInfo && *withInfo != infoFlags ? InconsistentWithFlags : S_OK);
+        if (_hookResults.back() == S_OK) {
+            _hooks.emplace_back(name, enter);
+            _withInfo = withInfo ? withInfo : _withInfo;
+        }
         return _hookResults.back();
     }
 
-    // The low word of the last mask kept; under _lock.
-    DWORD LastLow() const {
-        return !_eventMasks2.empty()  ? _eventMasks2.back().first
-               : !_eventMasks.empty() ? _eventMasks.back()
-                                      : 0;
-    }
-    bool ChangesFixedFlags(DWORD low) const {
-        const bool first = _eventMasks.empty() && _eventMasks2.empty();
-        return !first && ((low ^ LastLow()) & fixedFlags) != 0;
+    HRESULT TakeMask(DWORD low) {
+        const bool fits =
+            !_withInfo || ((low & COR_PRF_MONITOR_ENTERLEAVE) != 0 && ((low & InfoFlags) != 0) == *_withInfo);
+        const HRESULT hr = FAILED(refuseMasks) ? refuseMasks : fits ? S_OK : InconsistentWithFlags;
+        if (SUCCEEDED(hr)) {
+            _mask = low;
+        }
+        return hr;
     }
 
     static HRESULT CopyTypeArgs(const std::vector<ClassID>& from, ULONG32 capacity, ULONG32* count,
@@ -217,7 +241,10 @@ private:
     std::vector<DWORD> _eventMasks;
     std::vector<std::pair<DWORD, DWORD>> _eventMasks2;
     std::vector<HRESULT> _hookResults;
-    std::vector<DWORD> _detachRequests;
+    std::vector<std::pair<std::string, uintptr_t>> _hooks;
+    DWORD _mask = 0;
+    // Hooks of the third version set: with information or without.
+    std::optional<bool> _withInfo;
     std::map<FunctionID, Function> _functions;
     std::map<ClassID, std::pair<ModuleID, std::vector<ClassID>>> _classes;
     std::map<ModuleID, std::pair<IUnknown*, HRESULT>> _metaData;

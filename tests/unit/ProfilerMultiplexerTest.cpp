@@ -126,43 +126,197 @@ TEST(MultiplexerInitialize, RuntimeWithoutEventMask2GetsTheLowWord) {
                                        "SetEventMask2, high mask 10 is not set"});
 }
 
-// A target sets enter/leave hooks in its Initialize, after its mask, while another target is initialised
-// before or after it: the runtime checks the flags it holds, so it is given the masks so far first.
-class MultiplexerHooksInInitialize : public testing::TestWithParam<bool> {};
+// Targets set enter/leave hooks and function id mappers in their Initialize, after their masks. The fake
+// runtime takes hooks and masks by the runtime's rules; hooks and mappers are known by their addresses: a
+// target's are its number.
+enum class HookStep { Hooks3, Hooks3WithInfo, Mapper, Mapper2, MaskWithoutEnterLeave, MaskWithArguments };
+enum class InitializeEnd { Succeeds, Declines, Throws };
 
-TEST_P(MultiplexerHooksInInitialize, RuntimeHoldsTheMasksSoFarWhenHooksAreSet) {
-    const bool hooksFirst = GetParam();
-    constexpr DWORD EnterLeave = COR_PRF_MONITOR_ENTERLEAVE | COR_PRF_ENABLE_FUNCTION_ARGS |
-                                 COR_PRF_ENABLE_FUNCTION_RETVAL | COR_PRF_ENABLE_FRAME_INFO;
-    LogCapture capture("info");
-    MultiplexerHarness harness;
-    if (!hooksFirst) {
-        harness.AddTarget("Other", COR_PRF_MONITOR_THREADS);
-    }
-    RecordingTarget& hooking = harness.AddTarget("Hooks", EnterLeave);
-    hooking.onInitialize = [](ICorProfilerInfo10* info) {
-        return info->SetEnterLeaveFunctionHooks3WithInfo(nullptr, nullptr, nullptr);
-    };
-    if (hooksFirst) {
-        harness.AddTarget("Other", COR_PRF_MONITOR_THREADS);
-    }
-    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
-    EXPECT_EQ(harness.runtime.HookResults(), std::vector<HRESULT>{S_OK});
-    const DWORD soFar = hooksFirst ? EnterLeave : EnterLeave | COR_PRF_MONITOR_THREADS;
-    EXPECT_EQ(harness.runtime.EventMasks2(),
-              (MaskPairs{{soFar, 0}, {EnterLeave | COR_PRF_MONITOR_THREADS, 0}}));
-    EXPECT_FALSE(Contains(capture.Messages(), "ProfilerMultiplexer: Error initializing a profiler: Hooks"));
+struct HookTarget {
+    DWORD mask;
+    std::vector<HookStep> steps;
+    std::vector<HRESULT> answers;
+    InitializeEnd end = InitializeEnd::Succeeds;
+};
 
-    // Once initialised, hook calls change no mask.
-    static_cast<ICorProfilerInfo10*>(hooking.Info())
-        ->SetEnterLeaveFunctionHooks3WithInfo(nullptr, nullptr, nullptr);
-    EXPECT_EQ(harness.runtime.EventMasks2().size(), 2u);
+struct HooksCase {
+    const char* name;
+    std::vector<HookTarget> targets; // T1, T2, ... in list order
+    std::vector<std::pair<std::string, uintptr_t>> runtimeHooks;
+    DWORD runtimeMask;
+    // A log message holds it; null: no message says "refused".
+    const char* message;
+    HRESULT runtimeRefusesMasks = S_OK;
+};
+
+void PrintTo(const HooksCase& row, std::ostream* os) {
+    *os << row.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, MultiplexerHooksInInitialize, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                             return info.param ? "HooksFirst" : "HooksSecond";
-                         });
+constexpr DWORD EnterLeave = COR_PRF_MONITOR_ENTERLEAVE;
+constexpr DWORD EnterLeaveFrames = COR_PRF_MONITOR_ENTERLEAVE | COR_PRF_ENABLE_FRAME_INFO;
+constexpr DWORD Threads = COR_PRF_MONITOR_THREADS;
+constexpr HRESULT Inconsistent = CORPROF_E_INCONSISTENT_WITH_FLAGS;
+
+template <class Function> Function* Address(uintptr_t number) {
+    return reinterpret_cast<Function*>(number);
+}
+
+HRESULT TakeStep(ICorProfilerInfo10* info, HookStep step, uintptr_t number, DWORD mask) {
+    switch (step) {
+    case HookStep::Hooks3:
+        return info->SetEnterLeaveFunctionHooks3(Address<FunctionEnter3>(number), nullptr, nullptr);
+    case HookStep::Hooks3WithInfo:
+        return info->SetEnterLeaveFunctionHooks3WithInfo(Address<FunctionEnter3WithInfo>(number), nullptr,
+                                                         nullptr);
+    case HookStep::Mapper:
+        return info->SetFunctionIDMapper(Address<FunctionIDMapper>(number));
+    case HookStep::Mapper2:
+        return info->SetFunctionIDMapper2(Address<FunctionIDMapper2>(number), nullptr);
+    case HookStep::MaskWithoutEnterLeave:
+        return info->SetEventMask2(Threads, 0);
+    case HookStep::MaskWithArguments:
+        return info->SetEventMask2(mask | COR_PRF_ENABLE_FUNCTION_ARGS, 0);
+    }
+    return E_UNEXPECTED;
+}
+
+class MultiplexerHooksInInitialize : public testing::TestWithParam<HooksCase> {};
+
+// The runtime holds the hooks (and mapper) of the first target in list order that sets them and succeeds,
+// set after the final union; every target gets the answer the runtime would give it loaded alone, or an
+// error for hooks or a mapper that the runtime does not hold.
+TEST_P(MultiplexerHooksInInitialize, RuntimeHoldsOneLiveTargetsHooksUnderTheFinalUnion) {
+    const HooksCase& row = GetParam();
+    LogCapture capture("warn");
+    MultiplexerHarness harness;
+    harness.runtime.refuseMasks = row.runtimeRefusesMasks;
+    std::vector<std::vector<HRESULT>> answers(row.targets.size());
+    std::vector<RecordingTarget*> targets;
+    for (std::size_t index = 0; index < row.targets.size(); ++index) {
+        const HookTarget& setup = row.targets[index];
+        RecordingTarget& target = harness.AddTarget("T" + std::to_string(index + 1), setup.mask);
+        target.onInitialize = [&setup, &answers, index](ICorProfilerInfo10* info) {
+            for (const HookStep step : setup.steps) {
+                answers[index].push_back(TakeStep(info, step, index + 1, setup.mask));
+            }
+            return S_OK;
+        };
+        target.initializeResult = setup.end == InitializeEnd::Declines ? E_FAIL : S_OK;
+        target.throwOnInitialize = setup.end == InitializeEnd::Throws;
+        targets.push_back(&target);
+    }
+    EXPECT_EQ(harness.BuildAndInitialize(), S_OK);
+    for (std::size_t index = 0; index < row.targets.size(); ++index) {
+        EXPECT_EQ(answers[index], row.targets[index].answers) << "T" << index + 1;
+    }
+    EXPECT_EQ(harness.runtime.Hooks(), row.runtimeHooks);
+    EXPECT_EQ(harness.runtime.EventMasks2(), (MaskPairs{{row.runtimeMask, 0}}));
+    const auto messages = capture.Messages();
+    const auto holds = [&messages](const char* text) {
+        return std::any_of(messages.begin(), messages.end(), [text](const std::string& message) {
+            return message.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(row.message != nullptr ? holds(row.message) : !holds("refused"))
+        << testing::PrintToString(messages);
+
+    // Afterwards a mapper reaches the runtime only from the target whose hooks it holds.
+    const uintptr_t holder = row.runtimeHooks.empty() ? 0 : row.runtimeHooks.back().second;
+    for (std::size_t index = 0; index < targets.size(); ++index) {
+        auto* info = static_cast<ICorProfilerInfo10*>(targets[index]->Info());
+        EXPECT_EQ(info->SetFunctionIDMapper(Address<FunctionIDMapper>(0x100)),
+                  holder == index + 1 ? S_OK : E_FAIL)
+            << "T" << index + 1;
+    }
+    EXPECT_EQ(harness.runtime.Hooks().size(), row.runtimeHooks.size() + (holder != 0 ? 1 : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MultiplexerHooksInInitialize,
+    testing::Values(
+        HooksCase{"HooksFirst",
+                  {{EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}}, {Threads, {}, {}}},
+                  {{"SetEnterLeaveFunctionHooks3WithInfo", 1}},
+                  EnterLeaveFrames | Threads,
+                  nullptr},
+        HooksCase{"HooksSecond",
+                  {{Threads, {}, {}}, {EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}}},
+                  {{"SetEnterLeaveFunctionHooks3WithInfo", 2}},
+                  EnterLeaveFrames | Threads,
+                  nullptr},
+        HooksCase{"DeclinesAfterHooks",
+                  {{EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}, InitializeEnd::Declines},
+                   {Threads, {}, {}}},
+                  {},
+                  Threads,
+                  nullptr},
+        HooksCase{"ThrowsAfterHooks",
+                  {{EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}, InitializeEnd::Throws},
+                   {Threads, {}, {}}},
+                  {},
+                  Threads,
+                  nullptr},
+        HooksCase{
+            "LowersItsMaskAfterHooks",
+            {{EnterLeaveFrames,
+              {HookStep::Hooks3WithInfo, HookStep::MaskWithoutEnterLeave},
+              {S_OK, Inconsistent}},
+             {Threads, {}, {}}},
+            {{"SetEnterLeaveFunctionHooks3WithInfo", 1}},
+            EnterLeaveFrames | Threads,
+            "T1 sets the mask 200 after enter/leave hooks that it does not fit: refused with 0x80131374"},
+        HooksCase{"AddsArgumentsAfterHooksWithoutInformation",
+                  {{EnterLeave, {HookStep::Hooks3, HookStep::MaskWithArguments}, {S_OK, Inconsistent}},
+                   {Threads, {}, {}}},
+                  {{"SetEnterLeaveFunctionHooks3", 1}},
+                  EnterLeave | Threads,
+                  "T1 sets the mask 2001000 after enter/leave hooks"},
+        HooksCase{"TwoHookTargetsOfTheSameKind",
+                  {{EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}},
+                   {EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {E_FAIL}}},
+                  {{"SetEnterLeaveFunctionHooks3WithInfo", 1}},
+                  EnterLeaveFrames,
+                  "T2 sets enter/leave hooks, but the runtime holds one set and takes those of T1"},
+        // The second target's argument flag would make the runtime refuse the first one's hooks.
+        HooksCase{"TwoHookTargetsOfDifferentKinds",
+                  {{EnterLeave, {HookStep::Hooks3}, {S_OK}},
+                   {EnterLeave | COR_PRF_ENABLE_FUNCTION_ARGS, {HookStep::Hooks3WithInfo}, {E_FAIL}}},
+                  {{"SetEnterLeaveFunctionHooks3", 1}},
+                  EnterLeave,
+                  "T2 sets enter/leave hooks, but the runtime holds one set and takes those of T1"},
+        HooksCase{
+            "MapperOnlyTargetInFrontOfAHookTarget",
+            {{Threads, {HookStep::Mapper}, {E_FAIL}}, {EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}}},
+            {{"SetEnterLeaveFunctionHooks3WithInfo", 2}},
+            EnterLeaveFrames | Threads,
+            "T1 sets a function id mapper without enter/leave hooks of its own on the runtime"},
+        HooksCase{"MapperTargetBehindAHookTarget",
+                  {{EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}},
+                   {EnterLeave, {HookStep::Mapper2}, {E_FAIL}}},
+                  {{"SetEnterLeaveFunctionHooks3WithInfo", 1}},
+                  EnterLeaveFrames,
+                  "T2 sets a function id mapper, but the runtime takes the enter/leave hooks of T1"},
+        HooksCase{"MapperTargetDeclines",
+                  {{EnterLeave, {HookStep::Mapper}, {S_OK}, InitializeEnd::Declines},
+                   {EnterLeaveFrames, {HookStep::Hooks3WithInfo}, {S_OK}}},
+                  {{"SetEnterLeaveFunctionHooks3WithInfo", 2}},
+                  EnterLeaveFrames,
+                  nullptr},
+        HooksCase{"HookTargetsOwnMapper",
+                  {{EnterLeaveFrames, {HookStep::Mapper2, HookStep::Hooks3WithInfo}, {S_OK, S_OK}},
+                   {Threads, {}, {}}},
+                  {{"SetFunctionIDMapper2", 1}, {"SetEnterLeaveFunctionHooks3WithInfo", 1}},
+                  EnterLeaveFrames | Threads,
+                  nullptr},
+        HooksCase{"RuntimeRefusesTheUnion",
+                  {{Threads, {}, {}}},
+                  {},
+                  Threads,
+                  "ProfilerMultiplexer::UpdateEventMask, the runtime refused the event mask 200 (high 0): "
+                  "0x80004005",
+                  E_FAIL}),
+    [](const testing::TestParamInfo<HooksCase>& info) { return std::string(info.param.name); });
 
 TEST(MultiplexerEventMask, LaterMaskChangeSetsTheNewUnion) {
     MultiplexerHarness harness;

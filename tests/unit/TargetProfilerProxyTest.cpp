@@ -41,7 +41,12 @@ public:
         target->Release();
     }
 
-    bool Initialize() { return proxy->Initialize(_runtime); }
+    // As the multiplexer's Initialize ends: hook setters are plain forwards from then on.
+    bool Initialize() {
+        const bool initialized = proxy->Initialize(_runtime);
+        proxy->EndInitialization(!initialized);
+        return initialized;
+    }
     ICorProfilerInfo10* Info() { return proxy.get(); }
 
     std::shared_ptr<TargetProfilerProxy> proxy;

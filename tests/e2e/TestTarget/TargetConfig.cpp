@@ -111,6 +111,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "DETACH_AFTER_JIT")) {
         config.detachAfterJit = static_cast<int>(Number(*value));
     }
+    if (auto value = Variable(number, "FUNCTION_ID_MAPPER")) {
+        config.functionIdMapper = Number(*value) != 0;
+    }
     return config;
 }
 

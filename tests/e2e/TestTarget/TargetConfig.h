@@ -48,6 +48,9 @@ struct TargetConfig {
     int detachAfterJit = 0;
     // _IL_NOPS: each rewrite, at JIT and ReJIT, also puts this many nops in front and sets the IL map
     int ilNops = 0;
+    // _FUNCTION_ID_MAPPER: non-zero sets a function id mapper in Initialize, after the mask and before any
+    // hooks, that hooks every function and marks the id it gives (the function id plus one)
+    bool functionIdMapper = false;
 
     static TargetConfig FromEnvironment(int number);
 };

@@ -3,6 +3,7 @@
 #include "MetaDataImport.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -24,22 +25,55 @@ const IID* InfoInterfaceId(int version) {
     return version >= 1 && version <= 11 ? ids[version - 1] : nullptr;
 }
 
-// Calls of the enter/leave hooks, in the whole process: the runtime holds one set of hooks.
-std::atomic<uint64_t> s_enterCalls{0};
-std::atomic<uint64_t> s_leaveCalls{0};
-std::atomic<uint64_t> s_tailcallCalls{0};
+// Calls of each instance's enter/leave hooks (its number modulo HookSlots): the instances share this
+// library, each sets hooks of its own slot. Marked: ids that a marking mapper gave, no function ids.
+constexpr int HookSlots = 8;
+struct HookCalls {
+    std::atomic<uint64_t> enter{0};
+    std::atomic<uint64_t> leave{0};
+    std::atomic<uint64_t> tailcall{0};
+    std::atomic<uint64_t> marked{0};
+};
+HookCalls s_hookCalls[HookSlots];
+
+void Count(std::atomic<uint64_t>& calls, HookCalls& slot, FunctionIDOrClientID id) {
+    calls.fetch_add(1, std::memory_order_relaxed);
+    if ((id.clientID & 1) != 0) {
+        slot.marked.fetch_add(1, std::memory_order_relaxed);
+    }
+}
 
 // With information, the runtime calls the hooks from its own helper as plain functions.
-void OnEnter(FunctionIDOrClientID, COR_PRF_ELT_INFO) {
-    s_enterCalls.fetch_add(1, std::memory_order_relaxed);
+template <int Slot> void OnEnter(FunctionIDOrClientID id, COR_PRF_ELT_INFO) {
+    Count(s_hookCalls[Slot].enter, s_hookCalls[Slot], id);
 }
 
-void OnLeave(FunctionIDOrClientID, COR_PRF_ELT_INFO) {
-    s_leaveCalls.fetch_add(1, std::memory_order_relaxed);
+template <int Slot> void OnLeave(FunctionIDOrClientID id, COR_PRF_ELT_INFO) {
+    Count(s_hookCalls[Slot].leave, s_hookCalls[Slot], id);
 }
 
-void OnTailcall(FunctionIDOrClientID, COR_PRF_ELT_INFO) {
-    s_tailcallCalls.fetch_add(1, std::memory_order_relaxed);
+template <int Slot> void OnTailcall(FunctionIDOrClientID id, COR_PRF_ELT_INFO) {
+    Count(s_hookCalls[Slot].tailcall, s_hookCalls[Slot], id);
+}
+
+struct SlotHooks {
+    FunctionEnter3WithInfo* enter;
+    FunctionLeave3WithInfo* leave;
+    FunctionTailcall3WithInfo* tailcall;
+};
+
+template <int... Slots>
+constexpr std::array<SlotHooks, HookSlots> MakeSlotHooks(std::integer_sequence<int, Slots...>) {
+    return {SlotHooks{OnEnter<Slots>, OnLeave<Slots>, OnTailcall<Slots>}...};
+}
+
+constexpr std::array<SlotHooks, HookSlots> s_slotHooks =
+    MakeSlotHooks(std::make_integer_sequence<int, HookSlots>());
+
+// Hooks every function, under an id that is no function id (those are aligned).
+UINT_PTR MarkingMapper(FunctionID functionId, BOOL* pbHookFunction) {
+    *pbHookFunction = TRUE;
+    return functionId + 1;
 }
 
 std::string Hex(uint64_t value) {
@@ -97,6 +131,10 @@ HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
         return E_FAIL;
     }
     SetMask(_config.maskLow, _config.maskHigh);
+    if (_config.functionIdMapper) {
+        const HRESULT mapper = _info->SetFunctionIDMapper(MarkingMapper);
+        _record.Record("call", "SetFunctionIDMapper", "mapper hr=" + HexResult(mapper));
+    }
     if (_config.enterLeaveHooks) {
         const HRESULT hooks = SetEnterLeaveHooks();
         if (FAILED(hooks)) {
@@ -130,16 +168,7 @@ HRESULT TestTarget::Shutdown() {
                  std::to_string(*_config.ilExpect));
         }
     }
-    if (_config.enterLeaveHooks) {
-        const uint64_t enter = s_enterCalls.load();
-        const uint64_t leave = s_leaveCalls.load();
-        _record.Record("call", "EnterLeaveHooks",
-                       "calls enter=" + std::to_string(enter) + " leave=" + std::to_string(leave) +
-                           " tailcall=" + std::to_string(s_tailcallCalls.load()));
-        if (enter == 0 || leave == 0) {
-            Fail("the enter/leave hooks were not called");
-        }
-    }
+    RecordHookCalls();
     _record.WriteLine("SUMMARY\tcallbacks=" + std::to_string(_callbacks) +
                       "\tfailures=" + std::to_string(_failures));
     _record.WriteLine(_failures == 0 && once ? PassPhrase : "E2E TARGET FAIL");
@@ -509,12 +538,34 @@ void TestTarget::SetMask(DWORD low, DWORD high, HRESULT expected) {
 
 // In the documented order: the mask with the enter/leave flags first, then the hooks.
 HRESULT TestTarget::SetEnterLeaveHooks() {
-    const HRESULT hr = _info->SetEnterLeaveFunctionHooks3WithInfo(OnEnter, OnLeave, OnTailcall);
+    const SlotHooks& hooks = s_slotHooks[_config.number % HookSlots];
+    const HRESULT hr = _info->SetEnterLeaveFunctionHooks3WithInfo(hooks.enter, hooks.leave, hooks.tailcall);
     _record.Record("call", "SetEnterLeaveFunctionHooks3WithInfo", "hooks hr=" + HexResult(hr));
     if (FAILED(hr)) {
         Fail("SetEnterLeaveFunctionHooks3WithInfo: " + HexResult(hr));
     }
     return hr;
+}
+
+// This instance's hook calls, and the other instances' enter calls.
+void TestTarget::RecordHookCalls() {
+    const HookCalls& own = s_hookCalls[_config.number % HookSlots];
+    uint64_t others = 0;
+    for (int slot = 0; slot < HookSlots; ++slot) {
+        others += &s_hookCalls[slot] == &own ? 0 : s_hookCalls[slot].enter.load();
+    }
+    const uint64_t enter = own.enter.load();
+    const uint64_t leave = own.leave.load();
+    _record.Record("call", "EnterLeaveHooks",
+                   "calls enter=" + std::to_string(enter) + " leave=" + std::to_string(leave) +
+                       " tailcall=" + std::to_string(own.tailcall.load()) +
+                       " marked=" + std::to_string(own.marked.load()) + " others=" + std::to_string(others));
+    if (_config.enterLeaveHooks && (enter == 0 || leave == 0)) {
+        Fail("the enter/leave hooks were not called");
+    }
+    if (own.marked.load() != 0) {
+        Fail("the enter/leave hooks were given ids that are no function ids");
+    }
 }
 
 TestTarget::Method TestTarget::Describe(FunctionID functionId) {

@@ -59,6 +59,7 @@ private:
     // Sets the mask and checks the answer: the expected result, and the mask it leaves.
     void SetMask(DWORD low, DWORD high, HRESULT expected = S_OK);
     HRESULT SetEnterLeaveHooks();
+    void RecordHookCalls();
     Method Describe(FunctionID functionId);
     Method Describe(ModuleID moduleId, mdMethodDef token);
     bool IsRewritten(const std::string& name) const;
