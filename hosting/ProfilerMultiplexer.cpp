@@ -297,7 +297,12 @@ void ProfilerMultiplexer::UpdateEventMask() {
     DWORD low = 0;
     DWORD high = 0;
     AddCachedMasks(_targetProfilerProxies.size(), true, low, high);
-    SetRuntimeEventMask(low, high);
+    const HRESULT hr = SetRuntimeEventMask(low, high);
+    if (FAILED(hr)) {
+        Error("ProfilerMultiplexer::UpdateEventMask, the runtime refused the event mask {:x} (high {:x}): "
+              "{:#x}",
+              low, _hasEventMask2 ? high : 0, static_cast<uint32_t>(hr));
+    }
     UnionSet(low, high);
 }
 
@@ -388,11 +393,6 @@ HRESULT ProfilerMultiplexer::SetRuntimeEventMask(DWORD low, DWORD high) {
         low &= ~EnterLeaveHooks::InfoFlags;
     }
     const HRESULT hr = _hasEventMask2 ? info->SetEventMask2(low, high) : info->SetEventMask(low);
-    if (FAILED(hr)) {
-        Error("ProfilerMultiplexer::UpdateEventMask, the runtime refused the event mask {:x} (high {:x}): "
-              "{:#x}",
-              low, _hasEventMask2 ? high : 0, static_cast<uint32_t>(hr));
-    }
     if (!_hasEventMask2 && high != 0) {
         Error("ProfilerMultiplexer::UpdateEventMask, the runtime has no SetEventMask2, high mask {:x} is not "
               "set",

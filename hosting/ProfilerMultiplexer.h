@@ -114,7 +114,7 @@ private:
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
     int QueryRuntimeInfo(IUnknown* pICorProfilerInfoUnk);
-    // The runtime's answer, a refusal logged; S_OK without the runtime's info object.
+    // The runtime's answer; S_OK without the runtime's info object.
     HRESULT SetRuntimeEventMask(DWORD low, DWORD high);
     // Whether the runtime, reporting new objects of these heaps, reports some that a target did not ask for.
     bool ReportsAllocationsNotAskedFor(DWORD reportedHeaps) const noexcept;

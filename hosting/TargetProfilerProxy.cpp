@@ -258,33 +258,46 @@ std::optional<HRESULT> TargetProfilerProxy::ChangeEventMaskAfterInitialization(D
     return result;
 }
 
-    if (_hooksState.load() == HooksState::Initializing) {
-        return SetEventMaskWhileInitializing(dwEventsLow, dwEventsHigh);
-    }
-    CacheEventMask(dwEventsLow, dwEventsHigh);
-    return S_OK;
+HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter* enter, FunctionLeave* leave,
+                                                 FunctionTailcall* tailcall) {
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks, AsHook(enter), AsHook(leave), AsHook(tailcall));
 }
 
-HRESULT TargetProfilerProxy::SetEventMaskWhileInitializing(DWORD dwEventsLow, DWORD dwEventsHigh) {
-    {
+HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter2* enter, FunctionLeave2* leave,
+                                                 FunctionTailcall2* tailcall) {
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks2, AsHook(enter), AsHook(leave), AsHook(tailcall));
+}
+
+HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter3* enter, FunctionLeave3* leave,
+                                                 FunctionTailcall3* tailcall) {
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks3, AsHook(enter), AsHook(leave), AsHook(tailcall));
+}
+
+HRESULT TargetProfilerProxy::KeepEnterLeaveHooks(FunctionEnter3WithInfo* enter, FunctionLeave3WithInfo* leave,
+                                                 FunctionTailcall3WithInfo* tailcall) {
+    return KeepHooks(EnterLeaveHooks::Kind::Hooks3WithInfo, AsHook(enter), AsHook(leave), AsHook(tailcall));
+}
+
+HRESULT TargetProfilerProxy::KeepHooks(EnterLeaveHooks::Kind kind, EnterLeaveHooks::Hook enter,
+                                       EnterLeaveHooks::Hook leave, EnterLeaveHooks::Hook tailcall) {
+    return NoThrowEntry([&] {
         std::lock_guard<std::mutex> lock(_hooksLock);
-        const HRESULT hr =
-            _hooksState.load() == HooksState::Initializing ? _hooks.CheckMask(dwEventsLow) : S_OK;
+        if (_hooksState.load() == HooksState::Declined) {
+            Warn("TargetProfilerProxy, {} sets enter/leave hooks after its Initialize failed: refused",
+                 _name);
+            return E_FAIL;
+        }
+        const HRESULT hr = EnterLeaveHooks::Check(kind, enter, leave, tailcall, _eventMaskLow.load());
         if (FAILED(hr)) {
-            Warn("TargetProfilerProxy::SetEventMask, {} sets the mask {:x} after enter/leave hooks that it "
-                 "does not fit: refused with {:#x}, as the runtime refuses it",
-                 _name, dwEventsLow, static_cast<uint32_t>(hr));
             return hr;
         }
-        // Under the lock: hooks set meanwhile are checked against this mask.
-        _eventMaskLow.store(dwEventsLow);
-        _eventMaskHigh.store(dwEventsHigh);
-    }
-    CacheEventMask(dwEventsLow, dwEventsHigh);
-    return S_OK;
-}
-
-void TargetProfilerProxy::CacheEventMask(DWORD dwEventsLow, DWORD dwEventsHigh) {
+        if (const char* holder = _pProfilerMultiplexer->ClaimEnterLeaveHooks(this, true)) {
+            Warn("TargetProfilerProxy, {} sets enter/leave hooks, but the runtime holds one set and takes "
+                 "those of {}: refused with E_FAIL",
+                 _name, holder);
+            return E_FAIL;
+        }
+        _hooks.Keep(kind, enter, leave, tailcall);
         return S_OK;
     });
 }

@@ -173,6 +173,11 @@ public:
         _metaData[moduleId] = {reader, result};
     }
 
+    // The expected completion time of every detach request, in order.
+    std::vector<DWORD> DetachRequests() const {
+        std::lock_guard<std::mutex> lock(_lock);
+        return _detachRequests;
+    }
     std::vector<DWORD> EventMasks() const {
         std::lock_guard<std::mutex> lock(_lock);
         return _eventMasks;
@@ -230,6 +235,12 @@ private:
         return hr;
     }
 
+    // Under _lock.
+    bool ChangesFixedFlags(DWORD low) const {
+        const bool first = _eventMasks.empty() && _eventMasks2.empty();
+        return !first && ((low ^ _mask) & fixedFlags) != 0;
+    }
+
     static HRESULT CopyTypeArgs(const std::vector<ClassID>& from, ULONG32 capacity, ULONG32* count,
                                 ClassID* to) {
         *count = static_cast<ULONG32>(from.size());
@@ -251,6 +262,7 @@ private:
     int _metaDataRequests = 0;
     COR_PRF_GC_GENERATION _objectGeneration = COR_PRF_GC_GEN_0;
     int _generationRequests = 0;
+    std::vector<DWORD> _detachRequests;
     std::tuple<ModuleID, DWORD, const IID*> _lastMetaDataRequest{};
 };
 
