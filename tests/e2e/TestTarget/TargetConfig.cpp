@@ -74,6 +74,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "IL_EXPECT")) {
         config.ilExpect = static_cast<int>(Number(*value));
     }
+    if (auto value = Variable(number, "IL_AT_LOAD")) {
+        config.ilAtLoad = Number(*value) != 0;
+    }
     if (auto value = Variable(number, "REJIT_METHOD")) {
         config.rejitMethod = *value;
     }
