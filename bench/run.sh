@@ -35,6 +35,12 @@ python3 "$root/bench/realruntime/run_realruntime.py" --app "$build/bench/app/Ben
   --multiplexer "$build/TarnixClrProfilerMultiplexer.so" --target "$build/bench/bench_rewriting_target.so" \
   --work "$results/realruntime" --runs "$runs" --configs a,b,c,d,bf,cf --json "$results/realruntime.json" >/dev/null
 
+echo "== real runtime: memory kept per round of load, call and unload of a collectible assembly"
+python3 "$root/bench/realruntime/run_realruntime.py" --workload rounds --app "$build/bench/app/BenchApp.dll" \
+  --multiplexer "$build/TarnixClrProfilerMultiplexer.so" --target "$build/bench/bench_rewriting_target.so" \
+  --work "$results/realruntime-rounds" --runs 3 --configs b,d --json "$results/realruntime-rounds.json" \
+  | grep -E '"(what|kept_per_round)"'
+
 echo "== real runtime: dotnet build"
 python3 "$root/bench/realruntime/run_realruntime.py" --workload build \
   --project "$root/bench/realruntime/BuildProject/BuildProject.csproj" \

@@ -43,8 +43,9 @@ public:
     virtual void KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId, ULONG count,
                                            const COR_IL_MAP* entries) noexcept = 0;
     virtual HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) = 0;
-    // Queues memory from Alloc for release after the next JITCompilationFinished.
-    virtual void AddPendingDeallocation(const BYTE* block) = 0;
+    // Keeps memory from Alloc that a target set as the IL of a method of the module until the module
+    // unloads, as the runtime keeps the IL it is given: the target may still read it.
+    virtual void AddPendingDeallocation(ModuleID moduleId, const BYTE* block) = 0;
     // Gives the block's IL to the runtime at once when the method was never announced.
     virtual void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                             mdMethodDef methodDef) = 0;

@@ -10,6 +10,7 @@
 #include "hosting/ProfilerCallbackFunctionFilter.h"
 #include "hosting/ProfilerSettings.h"
 #include "ilchain/MethodMap.h"
+#include "ilchain/ModuleIdSet.h"
 #include "platform/CorProfilerCallback.h"
 #include "platform/CorProfilerInfo.h"
 
@@ -24,7 +25,6 @@
 #include <queue>
 #include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -71,7 +71,7 @@ public:
     void KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId, ULONG count,
                                    const COR_IL_MAP* entries) noexcept override;
     HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) override;
-    void AddPendingDeallocation(const BYTE* block) override;
+    void AddPendingDeallocation(ModuleID moduleId, const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
     bool ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept override;
@@ -81,8 +81,8 @@ public:
     // Calls every target whose mask asks for the callback, in list order, and merges their results.
     HRESULT ForAllTargetProfilers(FunctionName function, const TargetCall& call) noexcept;
 
-    // Releases every queued allocation, last first.
-    void FreePendingDeallocation();
+    // Releases every allocation kept for the module, last first.
+    void FreePendingDeallocation(ModuleID moduleId);
 
     // Gives the block's IL to the runtime, copied into the runtime's allocator.
     HRESULT SetILFunctionBody(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
@@ -141,7 +141,7 @@ private:
     // Whether the module started to unload and no module has taken its id since: the runtime is not asked
     // about it. IsUnloaded needs _methodsLock held; HasUnloaded takes it.
     bool IsUnloaded(ModuleID moduleId) const {
-        return !_unloadedModules.empty() && _unloadedModules.count(moduleId) != 0;
+        return _unloadedModules.Contains(moduleId);
     }
     bool HasUnloaded(ModuleID moduleId);
     // Forgets the function ids that the module's unload frees under other modules' methods: instantiations
@@ -165,9 +165,14 @@ private:
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
     ULONG _totalAllocatedBytes = 0;
     mutable FastRecursiveMutex _allocationLock;
-    // The size of each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
-    MethodMap<ULONG> _allocations;
-    std::vector<const BYTE*> _pendingDeallocations;
+    struct Allocation {
+        ULONG size = 0;
+        // Kept for a module: released when it unloads.
+        bool kept = false;
+    };
+    // Each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
+    MethodMap<Allocation> _allocations;
+    std::unordered_map<ModuleID, std::vector<const BYTE*>> _pendingDeallocations;
     FastRecursiveMutex _rejitLock;
     std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<RejitProcessor>>>
         _rejitProcessors;
@@ -195,7 +200,7 @@ private:
     MethodMap<MethodState> _methods;
     // Modules that started to unload and whose ids no module has taken since; under _methodsLock, which
     // a read of the runtime's IL holds: once a module starts to unload, the runtime is not asked for its IL.
-    std::unordered_set<ModuleID> _unloadedModules;
+    ModuleIdSet _unloadedModules;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     // Both lists are reserved in full before the first target is initialised: they never reallocate under
     // a target's own thread. Such threads see the targets initialised so far through

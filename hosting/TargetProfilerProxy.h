@@ -18,7 +18,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,6 +74,8 @@ public:
     void RequestRejit(ModuleID moduleId, mdMethodDef methodDef, bool createIfMissing) override;
     void RemoveFunctionILBlock(ModuleID moduleId, mdMethodDef methodDef) override;
     void DropModule(ModuleID moduleId) noexcept override;
+    // How many IL buffers handed to the target are kept, over all methods.
+    std::size_t HandedOutILCount();
     bool SupportsCallback(FunctionName function) const noexcept final {
         return function <= _lastSupportedCallback;
     }
@@ -154,19 +155,15 @@ private:
     void CacheEventMaskAndUpdate(DWORD dwEventsLow, DWORD dwEventsHigh);
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
     void UpdateReceivedCallbacks() noexcept;
-    // Keeps an IL buffer whose address the target is given alive as long as its module: the runtime's own
-    // IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads.
-    void KeepHandedOutIL(ModuleID moduleId, const std::shared_ptr<unsigned char[]>& body);
-    // Takes slots (empty, or a power of two of them) as the set and fills it with the kept addresses;
-    // under _handedOutILLock.
-    void RefillHandedOutILSlots(std::vector<const unsigned char*>&& slots) noexcept;
-    // Lets go of the IL handed out for the module's methods.
-    void DropHandedOutIL(ModuleID moduleId);
+    // The buffer to hand the target for the method's IL, kept alive as long as its module: the runtime's
+    // own IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads. A body
+    // with the same bytes as one handed out before is handed out again, so what is kept per method grows
+    // with its distinct bodies only.
+    std::shared_ptr<unsigned char[]> KeepHandedOutIL(ModuleID moduleId, mdMethodDef methodDef,
+                                                     std::shared_ptr<unsigned char[]> body, ULONG size);
     // The map's pointer to the method's block, or null when it has none; under _ilBlocksLock. No
     // reference count is touched.
     const std::shared_ptr<IFunctionILBlock>* LookUpBlock(ModuleID moduleId, mdMethodDef methodDef) const;
-    // The slot of the address in _handedOutILSlots, or the free slot where it goes.
-    std::size_t HandedOutILSlot(const unsigned char* address) const noexcept;
 
     ProfilerSettings _settings;
     IProfilerMultiplexer* _pProfilerMultiplexer;
@@ -193,11 +190,12 @@ private:
     };
     mutable BlockLookup _lastBlockLookup;
     FastMutex _handedOutILLock;
-    // Each buffer once, with its module, in the order handed out, and an open-addressing set of their
-    // addresses (a power of two slots, at most three quarters of them used, null for free) that finds a
-    // buffer kept already.
-    std::deque<std::pair<ModuleID, std::shared_ptr<unsigned char[]>>> _handedOutIL;
-    std::vector<const unsigned char*> _handedOutILSlots;
+    struct HandedOutIL {
+        std::shared_ptr<unsigned char[]> body;
+        ULONG size;
+    };
+    // Each distinct body handed out for a method, until its module unloads.
+    MethodMap<std::vector<HandedOutIL>> _handedOutIL;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     GUID _corProfilerInfoIID;

@@ -16,11 +16,10 @@ MetadataHelper::~MetadataHelper() = default;
 std::string MetadataHelper::GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept {
     try {
         std::lock_guard<std::mutex> lock(_modulesLock);
-        const auto [entry, added] = _modules.try_emplace(moduleId);
-        if (!added && !entry->second) {
+        if (_droppedModules.Contains(moduleId)) {
             return ModuleInfo::FallbackMethodName(moduleId, methodDef);
         }
-        std::shared_ptr<ModuleInfo>& module = entry->second;
+        std::shared_ptr<ModuleInfo>& module = _modules[moduleId];
         if (!module) {
             module = std::make_shared<ModuleInfo>(_pCorProfilerInfo.Get(), moduleId);
         }
@@ -36,8 +35,13 @@ void MetadataHelper::DropModule(ModuleID moduleId) noexcept {
     std::shared_ptr<ModuleInfo> module;
     try {
         std::lock_guard<std::mutex> lock(_modulesLock);
-        // Kept as a null entry: the module's names are no longer asked of the runtime.
-        module = std::move(_modules[moduleId]);
+        // Only the id stays: the module's names are no longer asked of the runtime.
+        _droppedModules.Insert(moduleId);
+        const auto found = _modules.find(moduleId);
+        if (found != _modules.end()) {
+            module = std::move(found->second);
+            _modules.erase(found);
+        }
     } catch (...) {
         return;
     }
@@ -47,10 +51,12 @@ void MetadataHelper::DropModule(ModuleID moduleId) noexcept {
 
 void MetadataHelper::ForgetDroppedModule(ModuleID moduleId) noexcept {
     std::lock_guard<std::mutex> lock(_modulesLock);
-    const auto found = _modules.find(moduleId);
-    if (found != _modules.end() && !found->second) {
-        _modules.erase(found);
-    }
+    _droppedModules.Erase(moduleId);
+}
+
+std::size_t MetadataHelper::ModuleCount() {
+    std::lock_guard<std::mutex> lock(_modulesLock);
+    return _modules.size();
 }
 
 } // namespace profilermultiplexer

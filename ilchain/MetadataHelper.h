@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ilchain/IMetadataHelper.h"
+#include "ilchain/ModuleIdSet.h"
 #include "platform/ComPtr.h"
 #include "platform/CorProfilerInfo.h"
 
@@ -25,12 +26,15 @@ public:
     std::string GetMethodName(ModuleID moduleId, mdMethodDef methodDef) noexcept override;
     void DropModule(ModuleID moduleId) noexcept override;
     void ForgetDroppedModule(ModuleID moduleId) noexcept override;
+    // Modules whose names are kept; dropped modules are not among them.
+    std::size_t ModuleCount();
 
 private:
     ComPtr<ICorProfilerInfo10> _pCorProfilerInfo;
     std::mutex _modulesLock;
-    // Null for a module dropped since its id was last taken.
     std::map<ModuleID, std::shared_ptr<ModuleInfo>> _modules;
+    // Modules dropped since their ids were last taken.
+    ModuleIdSet _droppedModules;
 };
 
 } // namespace profilermultiplexer

@@ -236,4 +236,30 @@ ULONG MethodBodySize(const BYTE* ilMethod) {
     return DecoderGetOnDiskSize(&decoder, ilMethod);
 }
 
+ULONG MethodBodySizeWithin(const BYTE* ilMethod, ULONG limit) {
+    if (ilMethod == nullptr || limit == 0) {
+        return limit;
+    }
+    if ((ilMethod[0] & TinyFormatMask) == CorILMethod_TinyFormat) {
+        return std::min<ULONG>(1 + (ilMethod[0] >> 2), limit);
+    }
+    if ((ilMethod[0] & FatFormatMask) != CorILMethod_FatFormat || limit < sizeof(FatMethodHeader)) {
+        return limit;
+    }
+    FatMethodHeader header;
+    std::memcpy(&header, ilMethod, sizeof(header));
+    uint64_t end = uint64_t{4} * header.Size() + header.CodeSize;
+    bool more = header.Size() >= FatHeaderWords && (header.Flags() & CorILMethod_MoreSects) != 0;
+    while (more) {
+        end = (end + 3) & ~uint64_t{3};
+        if (end + SectionHeaderSize > limit) {
+            return limit;
+        }
+        const BYTE* section = ilMethod + end;
+        more = (section[0] & CorILMethod_Sect_MoreSects) != 0;
+        end += SectionSize(section);
+    }
+    return end <= limit ? static_cast<ULONG>(end) : limit;
+}
+
 } // namespace profilermultiplexer

@@ -92,5 +92,7 @@ METHOD_HEADER_API unsigned SectEH_Emit(unsigned size, unsigned count, const FatE
 // On-disk length of a whole IL method (header, code and every data section); 0 for a null pointer
 // or an unrecognised header.
 ULONG MethodBodySize(const BYTE* ilMethod);
+// The same length read only within the first limit bytes; limit when no whole method fits in them.
+ULONG MethodBodySizeWithin(const BYTE* ilMethod, ULONG limit);
 
 } // namespace profilermultiplexer

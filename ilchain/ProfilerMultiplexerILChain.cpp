@@ -246,7 +246,6 @@ HRESULT ProfilerMultiplexer::JITCompilationFinished(FunctionID functionId, HRESU
             Error("ProfilerMultiplexer::JITCompilationFinished: failed for function id: {:x}, hr: {:x}",
                   functionId, result);
         }
-        FreePendingDeallocation();
         return result;
     });
 }
@@ -259,7 +258,7 @@ PVOID ProfilerMultiplexer::Alloc(ULONG size) {
         std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
         // Never empty: a header read from an empty piece stays inside it and finds no method.
         std::unique_ptr<BYTE[]> memory(size == 0 ? new BYTE[1]() : new BYTE[size]);
-        _allocations.FindOrAdd(AllocationKey(memory.get()), 0) = size;
+        _allocations.FindOrAdd(AllocationKey(memory.get()), 0) = {size, false};
         _totalAllocatedBytes += size;
         if (IsLogLevelEnabled(spdlog::level::trace)) {
             Trace("Alloc with size: {:d} in address {:p}  Total allocated memory: {} bytes", size,
@@ -277,20 +276,21 @@ ULONG ProfilerMultiplexer::GetAllocationSize(const BYTE* block) const {
         Trace("GetAllocationSize for address {:p}", static_cast<const void*>(block));
     }
     std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-    const ULONG* found = _allocations.Find(AllocationKey(block), 0);
+    const Allocation* found = _allocations.Find(AllocationKey(block), 0);
     if (found == nullptr) {
         Error("Can't find allocation size for: {:p}", static_cast<const void*>(block));
         return 0;
     }
     if (IsLogLevelEnabled(spdlog::level::trace)) {
-        Trace("GetAllocationSize for address {:p} returns: {:d}", static_cast<const void*>(block), *found);
+        Trace("GetAllocationSize for address {:p} returns: {:d}", static_cast<const void*>(block),
+              found->size);
     }
-    return *found;
+    return found->size;
 }
 
 void ProfilerMultiplexer::FreeAllocation(const BYTE* block) {
     std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-    const ULONG* found = _allocations.Find(AllocationKey(block), 0);
+    const Allocation* found = _allocations.Find(AllocationKey(block), 0);
     if (found == nullptr) {
         if (IsLogLevelEnabled(spdlog::level::info)) {
             Info("ProfilerMultiplexer::FreeAllocation: Can't find allocation for: {:p}",
@@ -298,7 +298,7 @@ void ProfilerMultiplexer::FreeAllocation(const BYTE* block) {
         }
         return;
     }
-    _totalAllocatedBytes -= *found;
+    _totalAllocatedBytes -= found->size;
     _allocations.Erase(AllocationKey(block), 0);
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("FreeAllocation for address {:p}  Remained allocated memory: {} bytes",
@@ -307,10 +307,16 @@ void ProfilerMultiplexer::FreeAllocation(const BYTE* block) {
     delete[] block;
 }
 
-void ProfilerMultiplexer::AddPendingDeallocation(const BYTE* block) {
+void ProfilerMultiplexer::AddPendingDeallocation(ModuleID moduleId, const BYTE* block) {
     try {
         std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-        _pendingDeallocations.push_back(block);
+        Allocation* found = _allocations.Find(AllocationKey(block), 0);
+        // Kept once, for the first module: the piece is released once.
+        if (found == nullptr || found->kept) {
+            return;
+        }
+        _pendingDeallocations[moduleId].push_back(block);
+        found->kept = true;
     } catch (...) {
         // Stays recorded: released with the multiplexer.
         Error("ProfilerMultiplexer::AddPendingDeallocation, could not queue {:p}",
@@ -318,17 +324,23 @@ void ProfilerMultiplexer::AddPendingDeallocation(const BYTE* block) {
     }
 }
 
-void ProfilerMultiplexer::FreePendingDeallocation() {
+void ProfilerMultiplexer::FreePendingDeallocation(ModuleID moduleId) {
     std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-    while (!_pendingDeallocations.empty()) {
-        FreeAllocation(_pendingDeallocations.back());
-        _pendingDeallocations.pop_back();
+    const auto found = _pendingDeallocations.find(moduleId);
+    if (found == _pendingDeallocations.end()) {
+        return;
     }
+    std::vector<const BYTE*>& queue = found->second;
+    while (!queue.empty()) {
+        FreeAllocation(queue.back());
+        queue.pop_back();
+    }
+    _pendingDeallocations.erase(found);
 }
 
 void ProfilerMultiplexer::ReleaseAllAllocations() noexcept {
     _allocations.ForEach(
-        [](ModuleID address, mdMethodDef, ULONG) { delete[] reinterpret_cast<BYTE*>(address); });
+        [](ModuleID address, mdMethodDef, const Allocation&) { delete[] reinterpret_cast<BYTE*>(address); });
     _allocations.Clear();
     _pendingDeallocations.clear();
     _totalAllocatedBytes = 0;
@@ -437,7 +449,14 @@ void ProfilerMultiplexer::SetFunctionILIfNewFunction(const std::shared_ptr<IFunc
             Trace("ProfilerMultiplexer::SetFunctionILIfNewFunction, Found new created function: {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
         }
-        return SetILFunctionBody(block, moduleId, methodDef);
+        const HRESULT applied = SetILFunctionBody(block, moduleId, methodDef);
+        // The runtime holds the IL now, as if the target had set it directly: the chain reads it from the
+        // IL cache, and at the compilation every target rewrites on from it, the earlier ones included,
+        // instead of the block standing for the last word.
+        if (SUCCEEDED(applied) && block) {
+            block->ClearILFunctionBody();
+        }
+        return applied;
     });
 }
 

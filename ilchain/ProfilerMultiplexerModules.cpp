@@ -95,7 +95,7 @@ HRESULT ProfilerMultiplexer::ModuleUnloadStarted(ModuleID moduleId) {
         {
             // Waits for a read of the module's IL in flight on a target's thread.
             std::lock_guard<FastMutex> lock(_methodsLock);
-            _unloadedModules.insert(moduleId);
+            _unloadedModules.Insert(moduleId);
         }
         ForgetInstantiationsOver(moduleId);
         return result;
@@ -113,9 +113,9 @@ HRESULT ProfilerMultiplexer::ModuleUnloadFinished(ModuleID moduleId, HRESULT hrS
         }
         std::lock_guard<FastMutex> lock(_methodsLock);
         if (SUCCEEDED(hrStatus)) {
-            _unloadedModules.insert(moduleId);
+            _unloadedModules.Insert(moduleId);
         } else {
-            _unloadedModules.erase(moduleId);
+            _unloadedModules.Erase(moduleId);
         }
         return result;
     });
@@ -153,13 +153,15 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId, bool clearUnloaded) {
         _methods.EraseModule(moduleId);
         // Together: a read or write of the id that is no longer refused finds nothing of the old module.
         if (clearUnloaded) {
-            _unloadedModules.erase(moduleId);
+            _unloadedModules.Erase(moduleId);
         }
     }
     // After the blocks: a line of theirs would open the module's metadata again.
     if (_metadataHelper) {
         _metadataHelper->DropModule(moduleId);
     }
+    // The IL targets set in memory from the allocator lives as long as the module, as the runtime's does.
+    FreePendingDeallocation(moduleId);
     // Last, as the only step that allocates: a queued request would otherwise reach a new module that
     // takes the id.
     std::lock_guard<FastRecursiveMutex> lock(_rejitLock);

@@ -7,23 +7,10 @@
 #include "ilchain/MethodHeader.h"
 #include "logging/Logging.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace profilermultiplexer {
-
-namespace {
-
-// Slots of the set of handed-out IL addresses when it is first made.
-constexpr std::size_t FirstHandedOutILSlots = 64;
-
-// The set of handed-out IL addresses is at most three quarters full.
-bool HandedOutILSlotsTooFew(std::size_t kept, std::size_t slots) {
-    return 4 * kept > 3 * slots;
-}
-
-} // namespace
 
 HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef methodId,
                                                LPCBYTE* ppMethodHeader, ULONG* pcbMethodSize) {
@@ -54,7 +41,7 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
         if (FAILED(hr)) {
             return hr;
         }
-        KeepHandedOutIL(moduleId, body);
+        body = KeepHandedOutIL(moduleId, methodId, std::move(body), size);
         if (ppMethodHeader != nullptr) {
             *ppMethodHeader = body.get();
         }
@@ -65,57 +52,30 @@ HRESULT TargetProfilerProxy::GetILFunctionBody(ModuleID moduleId, mdMethodDef me
     });
 }
 
-void TargetProfilerProxy::KeepHandedOutIL(ModuleID moduleId, const std::shared_ptr<unsigned char[]>& body) {
+std::shared_ptr<unsigned char[]> TargetProfilerProxy::KeepHandedOutIL(ModuleID moduleId,
+                                                                      mdMethodDef methodDef,
+                                                                      std::shared_ptr<unsigned char[]> body,
+                                                                      ULONG size) {
     if (!body) {
-        return;
+        return body;
     }
     std::lock_guard<FastMutex> lock(_handedOutILLock);
-    if (!_handedOutILSlots.empty() && _handedOutILSlots[HandedOutILSlot(body.get())] != nullptr) {
-        return;
+    auto& kept = _handedOutIL.FindOrAdd(moduleId, methodDef);
+    for (const HandedOutIL& earlier : kept) {
+        if (earlier.body == body ||
+            (earlier.size == size && std::memcmp(earlier.body.get(), body.get(), size) == 0)) {
+            return earlier.body;
+        }
     }
-    _handedOutIL.emplace_back(moduleId, body);
-    if (HandedOutILSlotsTooFew(_handedOutIL.size(), _handedOutILSlots.size())) {
-        // Twice the slots, refilled; should that fail, the buffer stays kept, only found no more.
-        RefillHandedOutILSlots(
-            std::vector<const unsigned char*>(std::max(FirstHandedOutILSlots, 2 * _handedOutILSlots.size())));
-        return;
-    }
-    _handedOutILSlots[HandedOutILSlot(body.get())] = body.get();
+    kept.push_back({body, size});
+    return body;
 }
 
-void TargetProfilerProxy::RefillHandedOutILSlots(std::vector<const unsigned char*>&& slots) noexcept {
-    _handedOutILSlots.swap(slots);
-    if (_handedOutILSlots.empty()) {
-        return;
-    }
-    for (const auto& kept : _handedOutIL) {
-        _handedOutILSlots[HandedOutILSlot(kept.second.get())] = kept.second.get();
-    }
-}
-
-void TargetProfilerProxy::DropHandedOutIL(ModuleID moduleId) {
+std::size_t TargetProfilerProxy::HandedOutILCount() {
     std::lock_guard<FastMutex> lock(_handedOutILLock);
-    const auto ofModule = [moduleId](const auto& kept) { return kept.first == moduleId; };
-    const auto dropped =
-        static_cast<std::size_t>(std::count_if(_handedOutIL.begin(), _handedOutIL.end(), ofModule));
-    if (dropped == 0) {
-        return;
-    }
-    const std::size_t remaining = _handedOutIL.size() - dropped;
-    if (remaining == 0) {
-        decltype(_handedOutIL)().swap(_handedOutIL);
-        RefillHandedOutILSlots({});
-        return;
-    }
-    std::size_t slotCount = FirstHandedOutILSlots;
-    while (HandedOutILSlotsTooFew(remaining, slotCount)) {
-        slotCount *= 2;
-    }
-    // The only allocation, before anything changes: the set never names a buffer let go.
-    std::vector<const unsigned char*> slots(slotCount);
-    _handedOutIL.erase(std::remove_if(_handedOutIL.begin(), _handedOutIL.end(), ofModule),
-                       _handedOutIL.end());
-    RefillHandedOutILSlots(std::move(slots));
+    std::size_t count = 0;
+    _handedOutIL.ForEach([&count](ModuleID, mdMethodDef, const auto& kept) { count += kept.size(); });
+    return count;
 }
 
 void TargetProfilerProxy::DropModule(ModuleID moduleId) noexcept {
@@ -125,20 +85,10 @@ void TargetProfilerProxy::DropModule(ModuleID moduleId) noexcept {
             _functionILBlocks.EraseModule(moduleId);
             _lastBlockLookup.valid = false;
         }
-        DropHandedOutIL(moduleId);
+        std::lock_guard<FastMutex> lock(_handedOutILLock);
+        _handedOutIL.EraseModule(moduleId);
         return S_OK;
     });
-}
-
-std::size_t TargetProfilerProxy::HandedOutILSlot(const unsigned char* address) const noexcept {
-    const std::size_t mask = _handedOutILSlots.size() - 1;
-    // Heap addresses differ in their middle bits: multiplied, the high bits spread them over the slots.
-    std::size_t slot = static_cast<std::size_t>(
-        (reinterpret_cast<std::uintptr_t>(address) * UINT64_C(0x9E3779B97F4A7C15)) >> 32);
-    while (_handedOutILSlots[slot & mask] != nullptr && _handedOutILSlots[slot & mask] != address) {
-        ++slot;
-    }
-    return slot & mask;
 }
 
 HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMethodMalloc** ppMalloc) {
@@ -165,7 +115,9 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
         }
         std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
         const ULONG allocated = _pProfilerMultiplexer->GetAllocationSize(pbNewILMethodHeader);
-        const ULONG size = allocated != 0 ? allocated : DetermineSizeFromIL(pbNewILMethodHeader);
+        // The body's own length, as the runtime reads it, not the allocation's.
+        const ULONG size = allocated != 0 ? MethodBodySizeWithin(pbNewILMethodHeader, allocated)
+                                          : DetermineSizeFromIL(pbNewILMethodHeader);
         if (allocated == 0 && IsLogLevelEnabled(spdlog::level::info)) {
             Info("IL size of {} is {} taken from its IL header",
                  _metadataHelper->GetMethodName(moduleId, methodid), size);
@@ -178,9 +130,9 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
             result = hadBlock && size == 0 ? E_FAIL : S_OK;
             _pProfilerMultiplexer->SetFunctionILIfNewFunction(block, moduleId, methodid);
         }
-        // Copied into the block by now: the target's memory from the allocator goes after the next JIT.
+        // Copied into the block by now; the target may still read its memory, as the runtime keeps it.
         if (allocated != 0) {
-            _pProfilerMultiplexer->AddPendingDeallocation(pbNewILMethodHeader);
+            _pProfilerMultiplexer->AddPendingDeallocation(moduleId, pbNewILMethodHeader);
         }
         return result;
     });

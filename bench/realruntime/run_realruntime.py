@@ -8,6 +8,8 @@ waited-for process, from getrusage, finer than /usr/bin/time prints it) are take
 Workloads:
   app    the benchmark program. A run counts only when the program printed what a run without profiler
          prints and every target rewrote every generated method without a failure.
+  rounds the benchmark program loading its own assembly into a collectible context, calling it and
+         unloading it ROUNDS times: the bytes malloc holds per round between round 10 and the last one.
   build  an incremental `dotnet build` of a small project (copied to the work folder, restored and built
          once without profiler), profiled as a whole: every process the build starts inherits the
          profiler's variables. A run counts only when the build succeeded, every target reported at least
@@ -16,6 +18,8 @@ Workloads:
 
     run_realruntime.py --app BenchApp.dll --multiplexer TarnixClrProfilerMultiplexer.so \
                        --target bench_rewriting_target.so --work DIR [--runs 7] [--json OUT]
+    run_realruntime.py --workload rounds --app BenchApp.dll [--rounds 2000] --multiplexer ... --target ... \
+                       --work DIR [--runs 3] [--configs b,d] [--json OUT]
     run_realruntime.py --workload build [--project BuildProject.csproj] --multiplexer ... --target ... \
                        --work DIR [--runs 5] [--json OUT]
 """
@@ -146,6 +150,16 @@ def run_app(args, config, expected):
             "methods_seen": [r[1] + r[2] for r in reports]}
 
 
+def run_rounds(args, config):
+    done, sample = measure(args, config, ["dotnet", args.app, "rounds", str(args.rounds)])
+    first_round, first, last_round, last = (int(x) for x in re.search(r"heap (\d+) (\d+) (\d+) (\d+)",
+                                                                        done.stdout).groups())
+    if len(REPORT.findall(done.stderr)) != len(wanted_reports(config)):
+        raise RuntimeError(f"{config}: missing target reports\n{done.stderr}")
+    return {**sample, "info_call_ns": [], "methods_seen": [],
+            "kept_per_round": (last - first) / (last_round - first_round)}
+
+
 def adopt_orphans():
     """Makes the processes that outlive their parent during a build this process's children."""
     libc = ctypes.CDLL(None, use_errno=True)
@@ -224,12 +238,15 @@ def summary(config, samples):
         "peak_all": [s["peak_kb"] for s in samples],
         "info_call_ns": statistics.median(s["info_call_ns"][0] for s in samples)
         if samples[0]["info_call_ns"] else None,
-        "methods_seen": samples[0]["methods_seen"]}
+        "methods_seen": samples[0]["methods_seen"],
+        "kept_per_round": statistics.median(s["kept_per_round"] for s in samples)
+        if "kept_per_round" in samples[0] else None}
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--workload", choices=("app", "build"), default="app")
+    parser.add_argument("--workload", choices=("app", "rounds", "build"), default="app")
+    parser.add_argument("--rounds", type=int, default=2000, help="rounds of the rounds workload")
     parser.add_argument("--app", help="the benchmark program (app workload)")
     parser.add_argument("--project", default=DEFAULT_PROJECT, help="the project to build (build workload)")
     for name in ("multiplexer", "target", "work"):
@@ -238,8 +255,8 @@ def main():
     parser.add_argument("--configs", default="a,b,c,d")
     parser.add_argument("--json")
     args = parser.parse_args()
-    if args.workload == "app" and not args.app:
-        parser.error("--app is required for the app workload")
+    if args.workload != "build" and not args.app:
+        parser.error("--app is required for the app and rounds workloads")
     if args.runs is None:
         args.runs = 7 if args.workload == "app" else 5
     for name in ("app", "project", "multiplexer", "target", "work"):
@@ -251,6 +268,8 @@ def main():
     if args.workload == "app":
         expected = run_app(args, "a", None)["stdout"]  # also warms the disk cache
         run = lambda config: run_app(args, config, expected)
+    elif args.workload == "rounds":
+        run = lambda config: run_rounds(args, config)
     else:
         adopt_orphans()
         prepare_build(args)
@@ -266,7 +285,7 @@ def main():
               "load_after": load_average()}
     if args.workload == "app":
         result["methods"] = int(re.search(r"methods (\d+)", expected).group(1))
-    else:
+    elif args.workload == "build":
         result.update({"project": args.project, "command": " ".join(["dotnet", "build", "PROJECT", "--no-restore"]
                                                                       + BUILD_FLAGS),
                        "main_process_methods": max(direct["methods_seen"]), "direct_failed": direct["failed"]})

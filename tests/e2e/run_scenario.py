@@ -813,17 +813,20 @@ def check_compilations(target, method, tiered):
     require(count >= 2 if tiered else count == 1, f"{method} compiled {count} times")
 
 
-def run_il_chain(driver, first_rewrite, second_rewrite, value, check, nops=(0, 0)):
+def run_il_chain(driver, first_rewrite, second_rewrite, value, check, nops=(0, 0), second_at_load=False):
     """Runs the IL chain program with tiered compilation on, then off, under two targets rewriting its
-    method (with nops, its throwing method too); it must print value. check(run, first, second) adds the
-    scenario's own checks."""
+    method (with nops, its throwing method too; the second one while the module loads, with second_at_load);
+    it must print value. check(run, first, second) adds the scenario's own checks."""
     def each(extra, tiered):
         methods, expect = (f"{IL_VALUE},{IL_THROWN}", 2) if any(nops) else (IL_VALUE, 1)
         first, second = il_targets(first_rewrite, second_rewrite, methods, expect, nops)
+        if second_at_load:
+            second = Target("e2e_2", 2, 2, JIT_COMPILATION | MODULE_LOADS, il_methods=IL_VALUE,
+                            il_rewrite=second_rewrite, il_expect=1, il_at_load=1)
         run = run_program(driver, [first, second], extra, "ilchain",
                           [f"value = {value}", f"value after warm-up = {value}", THROWN])
         check(run, first, second)
-        check_il_log(run, IL_VALUE, 1)
+        check_il_log(run, IL_VALUE, 2 if second_at_load else 1)
         check_compilations(first, IL_VALUE, tiered)
     for_each_tiering(each)
 
@@ -843,6 +846,13 @@ def il_chain(driver):
         run.require_log(f"ProfilerMultiplexer::JITCompilationStarted, setting IL code map for "
                         f"{display_name(IL_THROWN)}, composed of the maps of 2 profilers")
     run_il_chain(driver, "add 10", "mul 2", 22, check, IL_NOPS)
+
+    def check_at_load(run, first, second):
+        rewritten = only_rewrite(second, IL_VALUE)
+        require(only_rewrite(first, IL_VALUE)["read"] == rewritten["wrote"],
+                "e2e_1 did not rewrite the IL e2e_2 set at module load")
+    # The second target's rewrite at module load is where the first one's at JIT starts: 1 x 2 + 10.
+    run_il_chain(driver, "add 10", "mul 2", 12, check_at_load, second_at_load=True)
 
 
 def il_first_only(driver):

@@ -73,23 +73,26 @@ TEST_F(ILAllocatorTest, UnknownAddressHasSizeZeroAndIsReleasedOnlyOnce) {
     EXPECT_EQ(Allocator().GetAllocationSize(local), 0u);
     EXPECT_EQ(Count(capture.Messages(), "Can't find allocation size for: " + Address(local)), 1);
 
+    // Set for methods of two modules: kept for the first, and released once.
     const BYTE* piece = Alloc(16);
-    Allocator().AddPendingDeallocation(piece);
-    Allocator().AddPendingDeallocation(piece);
-    Allocator().FreePendingDeallocation();
+    Allocator().AddPendingDeallocation(1, piece);
+    Allocator().AddPendingDeallocation(2, piece);
+    Allocator().FreePendingDeallocation(1);
+    Allocator().FreePendingDeallocation(2);
     const auto messages = capture.Messages();
     EXPECT_EQ(StartingWith(messages, "FreeAllocation for address " + Address(piece)).size(), 1u);
-    EXPECT_EQ(
-        Count(messages, "ProfilerMultiplexer::FreeAllocation: Can't find allocation for: " + Address(piece)),
-        1);
+    Allocator().FreeAllocation(piece);
+    EXPECT_EQ(Count(capture.Messages(),
+                    "ProfilerMultiplexer::FreeAllocation: Can't find allocation for: " + Address(piece)),
+              1);
 }
 
 TEST_F(ILAllocatorTest, QueueIsReleasedLastFirst) {
     const BYTE* first = Alloc(10);
     const BYTE* second = Alloc(20);
-    Allocator().AddPendingDeallocation(first);
-    Allocator().AddPendingDeallocation(second);
-    Allocator().FreePendingDeallocation();
+    Allocator().AddPendingDeallocation(1, first);
+    Allocator().AddPendingDeallocation(1, second);
+    Allocator().FreePendingDeallocation(1);
     EXPECT_EQ(StartingWith(capture.Messages(), "FreeAllocation for address "),
               (std::vector<std::string>{
                   "FreeAllocation for address " + Address(second) + "  Remained allocated memory: 10 bytes",
@@ -120,7 +123,7 @@ TEST(ILAllocator, MemoryStillRecordedGoesWithTheMultiplexer) {
     ILHarness harness;
     ProfilerMultiplexer& multiplexer = harness.Build();
     multiplexer.Alloc(64);
-    multiplexer.AddPendingDeallocation(static_cast<const BYTE*>(multiplexer.Alloc(32)));
+    multiplexer.AddPendingDeallocation(1, static_cast<const BYTE*>(multiplexer.Alloc(32)));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ILHarness.h"
 #include "LogCapture.h"
 #include "ilchain/IFunctionILBlock.h"
+#include "ilchain/MetadataHelper.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -125,6 +126,16 @@ TEST_F(ILChainTest, OneRewriteReachesTheRuntimeAtTheEndOfJitStarted) {
 
     EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
     EXPECT_EQ(JitFinished(), S_OK);
+    // The target's memory holds its IL as long as the module, as the runtime's would, after other
+    // compilations too.
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        return target.WriteIL(Module, OtherMethod, SecondIL);
+    };
+    JitStarted(OtherFunction);
+    JitFinished(OtherFunction);
+    EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
+    EXPECT_EQ(Bytes(allocation, static_cast<ULONG>(FirstIL.size())), FirstIL);
+    EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
     EXPECT_EQ(Count(capture.Messages(), "FreeAllocation for address " + Address(allocation) +
                                             "  Remained allocated memory: 0 bytes"),
               1);
@@ -295,9 +306,41 @@ TEST_F(ILChainTest, MethodNeverAnnouncedGetsTheILAtOnceAndItsMemoryIsStillQueued
     EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
     JitStarted(Function);
     JitFinished(Function);
+    EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
+    EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
     EXPECT_EQ(Count(capture.Messages(), "FreeAllocation for address " + Address(allocation) +
                                             "  Remained allocated memory: 0 bytes"),
               1);
+}
+
+// A later target sets IL while the module loads, before the method compiles; an earlier one rewrites
+// at the compilation from that IL, and the runtime ends with both rewrites.
+TEST_F(ILChainTest, ILSetBeforeTheFirstCompilationIsWhereJitRewritesStart) {
+    EXPECT_EQ(second.WriteIL(Module, Method, SecondIL), S_OK);
+    std::vector<BYTE> firstSaw;
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        const auto read = target.ReadIL(Module, Method);
+        firstSaw = Bytes(read.header, read.size);
+        return target.WriteIL(Module, Method, FirstIL);
+    };
+    EXPECT_EQ(JitStarted(), S_OK);
+    EXPECT_EQ(firstSaw, SecondIL);
+    EXPECT_EQ(AppliedBodies(), (std::vector<std::vector<BYTE>>{SecondIL, FirstIL}));
+}
+
+// The next target reads the body, not the slack of a larger allocation.
+TEST_F(ILChainTest, BodyInALargerAllocationIsReadAtItsOwnSize) {
+    std::vector<BYTE> padded = FirstIL;
+    padded.resize(29, 0xEE);
+    ILTarget::ILRead read{};
+    first.onJitStarted = [&](ILTarget& target, FunctionID) { return target.WriteIL(Module, Method, padded); };
+    second.onJitStarted = [&](ILTarget& target, FunctionID) {
+        read = target.ReadIL(Module, Method);
+        return S_OK;
+    };
+    EXPECT_EQ(JitStarted(), S_OK);
+    EXPECT_EQ(Bytes(read.header, read.size), FirstIL);
+    EXPECT_EQ(AppliedBodies(), std::vector<std::vector<BYTE>>{FirstIL});
 }
 
 TEST_F(ILChainTest, AnnouncedMethodWaitsForItsJitStarted) {
@@ -440,6 +483,49 @@ TEST_F(ILChainTest, EveryILHandedOutStaysReadableOverManyMethods) {
     }
 }
 
+// What is kept grows with what is alive: a method compiled again and again to the same IL, and modules
+// loaded and unloaded one after another.
+TEST_F(ILChainTest, WhatIsKeptStaysBoundedOverCompilationsAndUnloads) {
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        target.ReadIL(Module, Method);
+        return target.WriteIL(Module, Method, FirstIL);
+    };
+    second.onJitStarted = [&](ILTarget& target, FunctionID) {
+        target.ReadIL(Module, Method);
+        return S_OK;
+    };
+    for (int compilation = 0; compilation < 20; ++compilation) {
+        ASSERT_EQ(JitStarted(), S_OK);
+        JitFinished();
+    }
+    // The runtime's IL and the rewrite for the first; the first's rewrite for the second.
+    EXPECT_EQ(ILHarness::Proxy(first).HandedOutILCount(), 2u);
+    EXPECT_EQ(ILHarness::Proxy(second).HandedOutILCount(), 1u);
+
+    constexpr ModuleID FirstLoaded = 0x20000;
+    for (ModuleID module = FirstLoaded; module < FirstLoaded + 50; ++module) {
+        const FunctionID function = module;
+        harness.runtime.AddFunction(function, module, Method);
+        harness.runtime.SetMethodIL(module, Method, RuntimeIL);
+        first.onJitStarted = [module](ILTarget& target, FunctionID) {
+            target.ReadIL(module, Method);
+            return target.WriteIL(module, Method, FirstIL);
+        };
+        ASSERT_EQ(harness.Multiplexer().ModuleLoadStarted(module), S_OK);
+        ASSERT_EQ(JitStarted(function), S_OK);
+        JitFinished(function);
+        ASSERT_EQ(harness.Multiplexer().ModuleUnloadStarted(module), S_OK);
+        ASSERT_EQ(harness.Multiplexer().ModuleUnloadFinished(module, S_OK), S_OK);
+    }
+    EXPECT_EQ(ILHarness::Proxy(first).HandedOutILCount(), 2u);
+    const auto names = std::dynamic_pointer_cast<MetadataHelper>(harness.Multiplexer().GetMetadataHelper());
+    ASSERT_NE(names, nullptr);
+    EXPECT_EQ(names->ModuleCount(), 1u);
+    // An unloaded module's id is still refused.
+    EXPECT_EQ(second.ReadIL(FirstLoaded, OtherMethod).hr, E_FAIL);
+    EXPECT_EQ(harness.runtime.ILRequests(FirstLoaded, OtherMethod), 0);
+}
+
 // Once the module has unloaded its id may name a new module: nothing kept for the old one is served.
 TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
     std::weak_ptr<BYTE[]> rewritten;
@@ -524,7 +610,7 @@ TEST_F(ILChainTest, RuntimeWithoutTheMethodsILFailsTheRead) {
               1);
 }
 
-TEST_F(ILChainTest, QueuedBuffersAreReleasedLastFirstAlsoWhenJitFinishedFails) {
+TEST_F(ILChainTest, KeptBuffersAreReleasedLastFirstWhenTheirModuleUnloads) {
     LPCBYTE allocations[2] = {};
     first.onJitStarted = [&](ILTarget& target, FunctionID function) {
         const int index = function == Function ? 0 : 1;
@@ -536,6 +622,7 @@ TEST_F(ILChainTest, QueuedBuffersAreReleasedLastFirstAlsoWhenJitFinishedFails) {
     second.jitFinishedResult = E_FAIL;
 
     EXPECT_EQ(JitFinished(OtherFunction), E_FAIL);
+    EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
     std::vector<std::string> releases;
     for (const auto& message : capture.Messages()) {
         if (message.rfind("FreeAllocation for address ", 0) == 0) {

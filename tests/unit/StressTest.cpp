@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -274,7 +275,15 @@ TEST_F(StressTest, EveryEntryAtOnceEndsWithTheChainsILAndNoAllocatorLeftovers) {
         RunRejit(method.moduleId, method.methodDef, StressMethods::ChainIL(method, AllTargets));
     }
 
-    // What the targets took from the allocator and never handed back is all that is left.
+    // What the targets took from the allocator and never handed back is all that is left once the modules
+    // whose IL they set have unloaded.
+    std::set<ModuleID> modules;
+    for (const StressMethod& method : methods.All()) {
+        modules.insert(method.moduleId);
+    }
+    for (const ModuleID module : modules) {
+        EXPECT_EQ(Multiplexer().ModuleUnloadFinished(module, S_OK), S_OK);
+    }
     ULONG kept = 0;
     for (StressTarget* target : targets) {
         for (const auto& [piece, size] : target->KeptPieces()) {

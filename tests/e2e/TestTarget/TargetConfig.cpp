@@ -80,6 +80,9 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "IL_NOPS")) {
         config.ilNops = static_cast<int>(Number(*value));
     }
+    if (auto value = Variable(number, "IL_AT_LOAD")) {
+        config.ilAtLoad = Number(*value) != 0;
+    }
     if (auto value = Variable(number, "REJIT_METHOD")) {
         config.rejitMethod = *value;
     }

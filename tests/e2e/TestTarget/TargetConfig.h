@@ -28,6 +28,7 @@ struct TargetConfig {
     std::vector<std::string> ilMethods; // _IL_METHODS: comma-separated, rewritten at their first JIT
     std::string ilRewrite;              // _IL_REWRITE: the rewrite, for JIT and ReJIT (see IlRewrite)
     std::optional<int> ilExpect;        // _IL_EXPECT: how many methods must have been rewritten at JIT
+    bool ilAtLoad = false;              // _IL_AT_LOAD: non-zero rewrites them at their ModuleLoadFinished
     std::string rejitMethod;            // _REJIT_METHOD: the method the target ReJITs and reverts
     // _REJIT_STEPS: "Type::Marker=action,...": when a marker method is JIT-compiled the target requests
     // "rejit" or "revert" of the ReJIT method from its own thread, or "drop"s it: from then on its

@@ -195,6 +195,9 @@ HRESULT TestTarget::ModuleLoadFinished(ModuleID moduleId, HRESULT) {
         const uint64_t mask = *_config.newMaskOnModuleLoad;
         SetMask(static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32), _config.newMaskResult);
     }
+    if (_config.ilAtLoad && _rewrite.reads()) {
+        RewriteAtLoad(moduleId);
+    }
     return S_OK;
 }
 
@@ -224,7 +227,7 @@ HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
         }
         _lastJitted = method;
     }
-    if (_rewrite.reads() && IsRewritten(method.name)) {
+    if (_rewrite.reads() && !_config.ilAtLoad && IsRewritten(method.name)) {
         RewriteAtJit(functionId, method);
     }
     const auto step = _config.rejitSteps.find(method.name);
@@ -326,6 +329,33 @@ void TestTarget::RewriteAtJit(FunctionID functionId, const Method& method) {
         }
         ++_rewriteCount;
     }
+    Rewrite(method);
+}
+
+void TestTarget::RewriteAtLoad(ModuleID moduleId) {
+    ComPtr<IMetaDataImport> import;
+    if (FAILED(_info->GetModuleMetaData(moduleId, ofRead, IID_IMetaDataImport,
+                                        reinterpret_cast<IUnknown**>(import.ReleaseAndGetAddressOf())))) {
+        return;
+    }
+    for (const std::string& name : _config.ilMethods) {
+        const size_t colons = name.find("::");
+        mdTypeDef type = 0;
+        mdMethodDef token = 0;
+        if (colons == std::string::npos ||
+            FAILED(import->FindTypeDefByName(Wide(name.substr(0, colons)).data(), 0, &type)) ||
+            FAILED(import->FindMethod(type, Wide(name.substr(colons + 2)).data(), nullptr, 0, &token))) {
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(_ilLock);
+            ++_rewriteCount;
+        }
+        Rewrite(Describe(moduleId, token));
+    }
+}
+
+void TestTarget::Rewrite(const Method& method) {
     std::string read;
     std::vector<COR_IL_MAP> map;
     const std::vector<BYTE> il = RewriteCurrentIL(method, read, map);
