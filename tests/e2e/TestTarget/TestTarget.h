@@ -67,7 +67,7 @@ private:
     // Rewrites the named methods that the module defines, before any of them compiles.
     void RewriteAtLoad(ModuleID moduleId);
     // Sets the method's current IL, rewritten, through the info object's allocator.
-    void Rewrite(const Method& method);
+    void Rewrite(const Method& method, FunctionID functionId);
     // The method's current IL read through the info object, rewritten; empty when only read or failed.
     // map receives the rewrite's IL map, if it has one.
     std::vector<BYTE> RewriteCurrentIL(const Method& method, std::string& read, std::vector<COR_IL_MAP>& map);
