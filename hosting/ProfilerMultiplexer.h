@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -105,6 +107,8 @@ protected:
     }
 
 private:
+    struct MethodChain;
+
     HRESULT InitializeTargets(IUnknown* pICorProfilerInfoUnk);
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
@@ -140,6 +144,24 @@ private:
     std::shared_ptr<RejitProcessor> InlinerRejitProcessor(ModuleID moduleId, mdMethodDef methodDef,
                                                           std::shared_ptr<RejitProcessor> processor,
                                                           bool markTargets);
+    // The method's processor for a ReJIT notification of the runtime, or an empty pointer.
+    std::shared_ptr<RejitProcessor> NotifiedRejitProcessor(ModuleID moduleId, mdMethodDef methodDef);
+    // Under _rejitLock: while another thread runs the method's IL chain, the targets' preparation for a
+    // requested ReJIT waits for the end of that chain; true then.
+    bool DeferPreparation(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
+                          bool revert);
+    // The method's IL chain (its JIT compilation or GetReJITParameters, which call the targets) runs on one
+    // thread at a time: another thread's chain of the method waits here, lock holding _methodsLock; the
+    // holder may enter again. No call through a proxy waits for it.
+    void EnterMethodChain(std::unique_lock<FastMutex>& lock, ModuleID moduleId, mdMethodDef methodDef);
+    // Under _methodsLock: the method's chain, or null.
+    MethodChain* FindMethodChain(ModuleID moduleId, mdMethodDef methodDef) noexcept;
+    // Makes the preparations that waited for the chain, then lets the next chain of the method in.
+    void LeaveMethodChain(ModuleID moduleId, mdMethodDef methodDef) noexcept;
+    // Under _methodsLock; false, the chain kept, when preparations wait for it and prepared is false.
+    bool ReleaseMethodChain(ModuleID moduleId, mdMethodDef methodDef, bool prepared) noexcept;
+    // Under _rejitLock: the preparations that waited for the method's chain, in request order.
+    void MakeDeferredPreparations(ModuleID moduleId, mdMethodDef methodDef) noexcept;
     // The function's module and token from the runtime; E_FAIL without the runtime's info object.
     HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
                                       mdMethodDef& methodDef) const;
@@ -154,6 +176,9 @@ private:
     // The size of each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
     MethodMap<ULONG> _allocations;
     std::vector<const BYTE*> _pendingDeallocations;
+    // Guards the ReJIT processors map, the waiting list, the deferred preparations and the inliners'
+    // requesters: held for that bookkeeping only, never across a call into a target or a ReJIT request to
+    // the runtime, so that a target's thread may ask for a ReJIT while the target waits for it in a callback.
     FastRecursiveMutex _rejitLock;
     std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<RejitProcessor>>>
         _rejitProcessors;
@@ -162,6 +187,9 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
+    // Preparations of requested ReJITs that wait for the end of the method's IL chain on another thread,
+    // under _rejitLock: (requester, module, method, revert).
+    std::vector<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, bool>> _deferredPreparations;
     // Targets that have asked for a ReJIT with inliners, under _rejitLock. Kept for the process's life:
     // the runtime ReJITs an inliner at its next call, long after the request.
     std::vector<ITargetProfilerProxy*> _rejitWithInlinersRequesters;
@@ -179,6 +207,20 @@ private:
     };
     FastMutex _methodsLock;
     MethodMap<MethodState> _methods;
+    // The methods' IL chains running now, at most one per method, under _methodsLock.
+    struct MethodChain {
+        ModuleID moduleId;
+        mdMethodDef methodDef;
+        std::thread::id owner;
+        // How often the owner entered it.
+        unsigned depth;
+        // A thread waits for its end, or a preparation does (in _deferredPreparations).
+        bool waited;
+        bool preparationDeferred;
+    };
+    std::vector<MethodChain> _methodChains;
+    // Notified, under _methodsLock, when a method's IL chain that a thread waits for ends.
+    std::condition_variable_any _chainReleased;
     // Modules that started to unload and whose ids no module has taken since; under _methodsLock, which
     // a read of the runtime's IL holds: once a module starts to unload, the runtime is not asked for its IL.
     std::unordered_set<ModuleID> _unloadedModules;
