@@ -43,6 +43,12 @@ struct TargetConfig {
     bool rejitRewritesInliners = false; // _REJIT_REWRITE_INLINERS: GetReJITParameters rewrites every method
     // _ENTER_LEAVE_HOOKS: non-zero sets enter/leave hooks with information in Initialize, after the mask
     bool enterLeaveHooks = false;
+    // _WAIT_IN: "Callback=action": in the first call of that callback (JITCompilationStarted or a ReJIT
+    // callback) for the ReJIT method, the target's own thread requests "rejit" or "revert" of the method
+    // _WAIT_METHOD (known from its JIT compilation) while the callback waits for it, a few seconds at most
+    std::string waitIn;
+    std::string waitAction;
+    std::string waitMethod;
 
     static TargetConfig FromEnvironment(int number);
 };
