@@ -146,13 +146,18 @@ private:
                                                           bool markTargets);
     // The method's processor for a ReJIT notification of the runtime, or an empty pointer.
     std::shared_ptr<RejitProcessor> NotifiedRejitProcessor(ModuleID moduleId, mdMethodDef methodDef);
-    // Under _rejitLock: while another thread runs the method's IL chain, the targets' preparation for a
-    // requested ReJIT waits for the end of that chain; true then.
-    bool DeferPreparation(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
-                          bool revert);
+    // Under _rejitLock: prepares the targets for a requested ReJIT or revert of the method, or queues it
+    // while this thread runs the method's GetReJITParameters. True when the runtime is to be asked now.
+    bool PrepareForRejit(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
+                         std::optional<DWORD> rejitFlags, bool revert);
+    // Under _rejitLock, before the targets are prepared for a ReJIT of the method: false while another
+    // thread runs the method's IL chain, whose end prepares them then; else true, and this thread holds the
+    // chain until LeaveMethodChain, so that no chain of the method starts meanwhile.
+    bool EnterChainToPrepare(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
+                             bool revert);
     // The method's IL chain (its JIT compilation or GetReJITParameters, which call the targets) runs on one
-    // thread at a time: another thread's chain of the method waits here, lock holding _methodsLock; the
-    // holder may enter again. No call through a proxy waits for it.
+    // thread at a time: another thread's chain of the method waits here (lock holds _methodsLock, released
+    // while waiting); the holder may enter again. No call through a proxy waits for it.
     void EnterMethodChain(std::unique_lock<FastMutex>& lock, ModuleID moduleId, mdMethodDef methodDef);
     // Under _methodsLock: the method's chain, or null.
     MethodChain* FindMethodChain(ModuleID moduleId, mdMethodDef methodDef) noexcept;

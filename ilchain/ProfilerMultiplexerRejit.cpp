@@ -242,31 +242,11 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
                     refused = true;
                     continue;
                 }
-                // Another thread runs the method's chain: the runtime is asked at once all the same, and
+                // While another thread runs the method's chain, the runtime is asked at once all the same:
                 // its GetReJITParameters of the method waits for that chain, whose end prepares the targets.
-                if (DeferPreparation(requester, moduleId, methodDef, revert)) {
-                    modules.push_back(moduleId);
-                    methods.push_back(methodDef);
+                if (!PrepareForRejit(requester, moduleId, methodDef, rejitFlags, revert)) {
                     continue;
                 }
-                // Only a GetReJITParameters of the method on this thread is left in progress here.
-                const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
-                if (processor && processor->GetState() == RejitProcessor::State::InProgress) {
-                    if (IsDebugEnabled()) {
-                        Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} rejit process for the requested "
-                              "function is in progress. put the function in a rejit request waiting list.",
-                              _metadataHelper->GetMethodName(moduleId, methodDef));
-                    }
-                    _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags, revert);
-                    continue;
-                }
-                if (IsDebugEnabled()) {
-                    Debug(
-                        "ProfilerMultiplexer::RequestReJITOrRevert, {} is not in rejit process, starting new "
-                        "process.",
-                        _metadataHelper->GetMethodName(moduleId, methodDef));
-                }
-                AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert, processor);
                 modules.push_back(moduleId);
                 methods.push_back(methodDef);
             }
@@ -427,11 +407,16 @@ void ProfilerMultiplexer::RestartPendingRejitRequests() {
                     ITargetProfilerProxy* requester = std::get<0>(request);
                     const ModuleID moduleId = std::get<1>(request);
                     const mdMethodDef methodDef = std::get<2>(request);
-                    if (std::get<4>(request) && !DeferPreparation(requester, moduleId, methodDef, true)) {
+                    if (!std::get<4>(request) || !EnterChainToPrepare(requester, moduleId, methodDef, true)) {
+                        return S_OK;
+                    }
+                    NoThrowEntry([&] {
                         AssignTargetProfilersForRejit(
                             requester, moduleId, methodDef, true,
                             FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
-                    }
+                        return S_OK;
+                    });
+                    LeaveMethodChain(moduleId, methodDef);
                     return S_OK;
                 });
             }
@@ -444,13 +429,49 @@ void ProfilerMultiplexer::RestartPendingRejitRequests() {
     });
 }
 
-bool ProfilerMultiplexer::DeferPreparation(ITargetProfilerProxy* requester, ModuleID moduleId,
-                                           mdMethodDef methodDef, bool revert) {
+bool ProfilerMultiplexer::PrepareForRejit(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                          mdMethodDef methodDef, std::optional<DWORD> rejitFlags,
+                                          bool revert) {
+    if (!EnterChainToPrepare(requester, moduleId, methodDef, revert)) {
+        return true;
+    }
+    bool asksNow = true;
+    try {
+        // Only a GetReJITParameters of the method on this thread can be in progress here.
+        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        if (processor && processor->GetState() == RejitProcessor::State::InProgress) {
+            if (IsDebugEnabled()) {
+                Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} rejit process for the requested "
+                      "function is in progress. put the function in a rejit request waiting list.",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags, revert);
+            asksNow = false;
+        } else {
+            if (IsDebugEnabled()) {
+                Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} is not in rejit process, starting new "
+                      "process.",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert, processor);
+        }
+    } catch (...) {
+        LeaveMethodChain(moduleId, methodDef);
+        throw;
+    }
+    LeaveMethodChain(moduleId, methodDef);
+    return asksNow;
+}
+
+bool ProfilerMultiplexer::EnterChainToPrepare(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                              mdMethodDef methodDef, bool revert) {
     {
-        std::lock_guard<FastMutex> lock(_methodsLock);
+        std::unique_lock<FastMutex> lock(_methodsLock);
         MethodChain* chain = FindMethodChain(moduleId, methodDef);
         if (chain == nullptr || chain->owner == std::this_thread::get_id()) {
-            return false;
+            // Free or this thread's own: entered without a wait.
+            EnterMethodChain(lock, moduleId, methodDef);
+            return true;
         }
         chain->preparationDeferred = true;
     }
@@ -460,7 +481,7 @@ bool ProfilerMultiplexer::DeferPreparation(ITargetProfilerProxy* requester, Modu
               _metadataHelper->GetMethodName(moduleId, methodDef));
     }
     _deferredPreparations.emplace_back(requester, moduleId, methodDef, revert);
-    return true;
+    return false;
 }
 
 ProfilerMultiplexer::MethodChain* ProfilerMultiplexer::FindMethodChain(ModuleID moduleId,

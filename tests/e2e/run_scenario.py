@@ -972,10 +972,12 @@ def rejit_direct(driver):
 
 def rejit_revert_inside(driver):
     """The second target stays pending after the first one's revert but leaves the IL alone: the
-    multiplexer asks the runtime for a revert from inside the runtime's GetReJITParameters."""
-    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 3: "revert"})
+    multiplexer asks the runtime for a revert from inside the runtime's GetReJITParameters. The second
+    target leaves the IL alone from the step before: the first one's thread asks for the revert while the
+    step's marker is still being compiled."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 4: "revert"})
     second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit", 3: "drop"})
-    run = run_rejit(driver, [first, second], [11, 22, 1])
+    run = run_rejit(driver, [first, second], [11, 22, 22, 1])
     rejit_rewrites(second, 1)
     require(len(second.records.callbacks("GetReJITParameters")) == 2, "e2e_2 was not asked at the revert")
     run.require_log(f"Requesting a real IL revert for {display_name(REJIT_VALUE)}")
