@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <utility>
@@ -110,6 +112,8 @@ protected:
     }
 
 private:
+    struct MethodChain;
+
     HRESULT InitializeTargets(IUnknown* pICorProfilerInfoUnk);
     HRESULT ShutdownTargets();
     // The index in TargetProfilerProxy::s_corProfilerInfoIIDs of the newest version pUnk answers, or -1.
@@ -154,6 +158,29 @@ private:
     std::shared_ptr<RejitProcessor> InlinerRejitProcessor(ModuleID moduleId, mdMethodDef methodDef,
                                                           std::shared_ptr<RejitProcessor> processor,
                                                           bool markTargets);
+    // The method's processor for a ReJIT notification of the runtime, or an empty pointer.
+    std::shared_ptr<RejitProcessor> NotifiedRejitProcessor(ModuleID moduleId, mdMethodDef methodDef);
+    // Under _rejitLock: prepares the targets for a requested ReJIT or revert of the method, or queues it
+    // while this thread runs the method's GetReJITParameters. True when the runtime is to be asked now.
+    bool PrepareForRejit(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
+                         std::optional<DWORD> rejitFlags, bool revert);
+    // Under _rejitLock, before the targets are prepared for a ReJIT of the method: false while another
+    // thread runs the method's IL chain, whose end prepares them then; else true, and this thread holds the
+    // chain until LeaveMethodChain, so that no chain of the method starts meanwhile.
+    bool EnterChainToPrepare(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
+                             bool revert);
+    // The method's IL chain (its JIT compilation or GetReJITParameters, which call the targets) runs on one
+    // thread at a time: another thread's chain of the method waits here (lock holds _methodsLock, released
+    // while waiting); the holder may enter again. No call through a proxy waits for it.
+    void EnterMethodChain(std::unique_lock<FastMutex>& lock, ModuleID moduleId, mdMethodDef methodDef);
+    // Under _methodsLock: the method's chain, or null.
+    MethodChain* FindMethodChain(ModuleID moduleId, mdMethodDef methodDef) noexcept;
+    // Makes the preparations that waited for the chain, then lets the next chain of the method in.
+    void LeaveMethodChain(ModuleID moduleId, mdMethodDef methodDef) noexcept;
+    // Under _methodsLock; false, the chain kept, when preparations wait for it and prepared is false.
+    bool ReleaseMethodChain(ModuleID moduleId, mdMethodDef methodDef, bool prepared) noexcept;
+    // Under _rejitLock: the preparations that waited for the method's chain, in request order.
+    void MakeDeferredPreparations(ModuleID moduleId, mdMethodDef methodDef) noexcept;
     // The function's module and token from the runtime; E_FAIL without the runtime's info object.
     HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
                                       mdMethodDef& methodDef) const;
@@ -173,6 +200,9 @@ private:
     // Each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
     MethodMap<Allocation> _allocations;
     std::unordered_map<ModuleID, std::vector<const BYTE*>> _pendingDeallocations;
+    // Guards the ReJIT processors map, the waiting list, the deferred preparations and the inliners'
+    // requesters: held for that bookkeeping only, never across a call into a target or a ReJIT request to
+    // the runtime, so that a target's thread may ask for a ReJIT while the target waits for it in a callback.
     FastRecursiveMutex _rejitLock;
     std::unordered_map<ModuleID, std::unordered_map<mdMethodDef, std::shared_ptr<RejitProcessor>>>
         _rejitProcessors;
@@ -181,6 +211,9 @@ private:
         std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>,
         std::deque<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool>>>
         _pendingRejitRequests;
+    // Preparations of requested ReJITs that wait for the end of the method's IL chain on another thread,
+    // under _rejitLock: (requester, module, method, revert).
+    std::vector<std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, bool>> _deferredPreparations;
     // Targets that have asked for a ReJIT with inliners, under _rejitLock. Kept for the process's life:
     // the runtime ReJITs an inliner at its next call, long after the request.
     std::vector<ITargetProfilerProxy*> _rejitWithInlinersRequesters;
@@ -198,6 +231,20 @@ private:
     };
     FastMutex _methodsLock;
     MethodMap<MethodState> _methods;
+    // The methods' IL chains running now, at most one per method, under _methodsLock.
+    struct MethodChain {
+        ModuleID moduleId;
+        mdMethodDef methodDef;
+        std::thread::id owner;
+        // How often the owner entered it.
+        unsigned depth;
+        // A thread waits for its end, or a preparation does (in _deferredPreparations).
+        bool waited;
+        bool preparationDeferred;
+    };
+    std::vector<MethodChain> _methodChains;
+    // Notified, under _methodsLock, when a method's IL chain that a thread waits for ends.
+    std::condition_variable_any _chainReleased;
     // Modules that started to unload and whose ids no module has taken since; under _methodsLock, which
     // a read of the runtime's IL holds: once a module starts to unload, the runtime is not asked for its IL.
     ModuleIdSet _unloadedModules;

@@ -172,6 +172,13 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
         ModuleID moduleId = 0;
         mdMethodDef methodDef = 0;
         const HRESULT found = GetFunctionModuleAndToken(functionId, moduleId, methodDef);
+        // The targets run without a lock; the method's chain keeps other threads' chains of it out.
+        bool inChain = false;
+        ScopeExit leaveChain([&] {
+            if (inChain) {
+                LeaveMethodChain(moduleId, methodDef);
+            }
+        });
         if (FAILED(found)) {
             Error("ProfilerMultiplexer::JITCompilationStarted, GetFunctionInfo returns error: hr={:x}",
                   found);
@@ -181,7 +188,9 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
             for (const auto& proxy : _targetProfilerProxies) {
                 proxy->PrefetchBlock(moduleId, methodDef);
             }
-            std::lock_guard<FastMutex> lock(_methodsLock);
+            std::unique_lock<FastMutex> lock(_methodsLock);
+            EnterMethodChain(lock, moduleId, methodDef);
+            inChain = true;
             MethodState& method = _methods.FindOrAdd(moduleId, methodDef);
             if (method.functionId != functionId) {
                 method.functionId = functionId;
@@ -194,7 +203,6 @@ HRESULT ProfilerMultiplexer::JITCompilationStarted(FunctionID functionId, BOOL f
                                     : UnknownMethodName();
         };
 
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
         ScopeExit clearBlocks([&] {
             if (SUCCEEDED(found)) {
                 ClearMethodILBlocksAfterJitCompilation(moduleId, methodDef);

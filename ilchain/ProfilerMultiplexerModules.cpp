@@ -165,6 +165,10 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId, bool clearUnloaded) {
     // Last, as the only step that allocates: a queued request would otherwise reach a new module that
     // takes the id.
     std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+    _deferredPreparations.erase(
+        std::remove_if(_deferredPreparations.begin(), _deferredPreparations.end(),
+                       [moduleId](const auto& deferred) { return std::get<1>(deferred) == moduleId; }),
+        _deferredPreparations.end());
     for (auto count = _pendingRejitRequests.size(); count != 0; --count) {
         if (std::get<1>(_pendingRejitRequests.front()) != moduleId) {
             _pendingRejitRequests.push(_pendingRejitRequests.front());

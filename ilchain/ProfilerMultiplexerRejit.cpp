@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace profilermultiplexer {
@@ -30,7 +33,7 @@ std::shared_ptr<RejitProcessor> FindRejitProcessor(const RejitProcessorMap& proc
     return method == module->second.end() ? nullptr : method->second;
 }
 
-// Marks the processor Completed when the scope ends, however it ends.
+// Marks the processor Completed when the scope ends, however it ends; a run in progress stays so.
 class CompletedOnExit {
 public:
     explicit CompletedOnExit(RejitProcessor* processor) : _processor(processor) {}
@@ -38,7 +41,7 @@ public:
     CompletedOnExit& operator=(const CompletedOnExit&) = delete;
     ~CompletedOnExit() {
         if (_processor != nullptr) {
-            _processor->SetState(RejitProcessor::State::Completed);
+            _processor->MarkCompleted();
         }
     }
 
@@ -93,24 +96,35 @@ HRESULT ProfilerMultiplexer::GetReJITParameters(ModuleID moduleId, mdMethodDef m
             Trace("ProfilerMultiplexer::GetReJITParameters for {}",
                   _metadataHelper->GetMethodName(moduleId, methodId));
         }
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
-        if (!processor || processor->ServesInliners()) {
-            processor = InlinerRejitProcessor(moduleId, methodId, processor, true);
-        }
-        if (!processor) {
-            Error("ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for {}",
-                  _metadataHelper->GetMethodName(moduleId, methodId));
-            return S_OK;
-        }
-        FunctionID functionId = 0;
         {
-            std::lock_guard<FastMutex> methodsLock(_methodsLock);
-            MethodState& method = _methods.FindOrAdd(moduleId, methodId);
-            method.hasFunctionId = true;
-            functionId = method.functionId;
+            std::unique_lock<FastMutex> methodsLock(_methodsLock);
+            EnterMethodChain(methodsLock, moduleId, methodId);
         }
-        return processor->GetReJITParameters(pFunctionControl, functionId);
+        const HRESULT result = NoThrowEntry([&] {
+            std::shared_ptr<RejitProcessor> processor;
+            FunctionID functionId = 0;
+            {
+                std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+                processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
+                if (!processor || processor->ServesInliners()) {
+                    processor = InlinerRejitProcessor(moduleId, methodId, processor, true);
+                }
+                if (!processor) {
+                    Error(
+                        "ProfilerMultiplexer::GetReJITParameters, cant find the RejitProcessor object for {}",
+                        _metadataHelper->GetMethodName(moduleId, methodId));
+                    return S_OK;
+                }
+                std::lock_guard<FastMutex> methodsLock(_methodsLock);
+                MethodState& method = _methods.FindOrAdd(moduleId, methodId);
+                method.hasFunctionId = true;
+                functionId = method.functionId;
+            }
+            // The targets run without the lock; the method's chain keeps other threads' chains of it out.
+            return processor->GetReJITParameters(pFunctionControl, functionId);
+        });
+        LeaveMethodChain(moduleId, methodId);
+        return result;
     });
     RestartPendingRejitRequests();
     return S_OK;
@@ -129,11 +143,7 @@ HRESULT ProfilerMultiplexer::ReJITCompilationStarted(FunctionID functionId, ReJI
             Error("ProfilerMultiplexer::ReJITCompilationStarted, GetFunctionInfo, hr = {:x}", hr);
             return E_FAIL;
         }
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
-        if (!processor) {
-            processor = InlinerRejitProcessor(moduleId, methodDef, nullptr, false);
-        }
+        const auto processor = NotifiedRejitProcessor(moduleId, methodDef);
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITCompilationStarted, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -156,11 +166,7 @@ HRESULT ProfilerMultiplexer::ReJITCompilationFinished(FunctionID functionId, ReJ
             Error("ProfilerMultiplexer::ReJITCompilationFinished, GetFunctionInfo, hr = {:x}", hr);
             return E_FAIL;
         }
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
-        if (!processor) {
-            processor = InlinerRejitProcessor(moduleId, methodDef, nullptr, false);
-        }
+        const auto processor = NotifiedRejitProcessor(moduleId, methodDef);
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITCompilationFinished, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
@@ -179,11 +185,7 @@ HRESULT ProfilerMultiplexer::ReJITError(ModuleID moduleId, mdMethodDef methodId,
             Trace("calls to ProfilerMultiplexer::ReJITError, for function: {} and hrStatus: 0x{:x}",
                   _metadataHelper->GetMethodName(moduleId, methodId), hrStatus);
         }
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodId);
-        if (!processor) {
-            processor = InlinerRejitProcessor(moduleId, methodId, nullptr, false);
-        }
+        const auto processor = NotifiedRejitProcessor(moduleId, methodId);
         if (!processor) {
             Error("ProfilerMultiplexer::ReJITError, cant find the RejitProcessor object for {}",
                   _metadataHelper->GetMethodName(moduleId, methodId));
@@ -194,6 +196,13 @@ HRESULT ProfilerMultiplexer::ReJITError(ModuleID moduleId, mdMethodDef methodId,
     });
     RestartPendingRejitRequests();
     return result;
+}
+
+std::shared_ptr<RejitProcessor> ProfilerMultiplexer::NotifiedRejitProcessor(ModuleID moduleId,
+                                                                            mdMethodDef methodDef) {
+    std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+    auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+    return processor ? processor : InlinerRejitProcessor(moduleId, methodDef, nullptr, false);
 }
 
 HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requester, ULONG count,
@@ -212,47 +221,40 @@ HRESULT ProfilerMultiplexer::RequestReJITOrRevert(ITargetProfilerProxy* requeste
                   requester->GetName());
             return E_FAIL;
         }
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        if (rejitFlags && std::find(_rejitWithInlinersRequesters.begin(), _rejitWithInlinersRequesters.end(),
-                                    requester) == _rejitWithInlinersRequesters.end()) {
-            _rejitWithInlinersRequesters.push_back(requester);
-        }
         std::vector<ModuleID> modules;
         std::vector<mdMethodDef> methods;
         bool refused = false;
-        for (ULONG index = 0; index < count; ++index) {
-            const ModuleID moduleId = moduleIds[index];
-            const mdMethodDef methodDef = methodIds[index];
-            // As for its IL: the runtime may have freed the module.
-            if (HasUnloaded(moduleId)) {
-                Error("ProfilerMultiplexer::RequestReJITOrRevert, the module of {} has unloaded: the request "
-                      "is refused",
-                      _metadataHelper->GetMethodName(moduleId, methodDef));
-                refused = true;
-                continue;
+        {
+            std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+            if (rejitFlags &&
+                std::find(_rejitWithInlinersRequesters.begin(), _rejitWithInlinersRequesters.end(),
+                          requester) == _rejitWithInlinersRequesters.end()) {
+                _rejitWithInlinersRequesters.push_back(requester);
             }
-            const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
-            if (processor && processor->GetState() == RejitProcessor::State::InProgress) {
-                if (IsDebugEnabled()) {
-                    Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} rejit process for the requested "
-                          "function is in progress. put the function in a rejit request waiting list.",
+            for (ULONG index = 0; index < count; ++index) {
+                const ModuleID moduleId = moduleIds[index];
+                const mdMethodDef methodDef = methodIds[index];
+                // As for its IL: the runtime may have freed the module.
+                if (HasUnloaded(moduleId)) {
+                    Error("ProfilerMultiplexer::RequestReJITOrRevert, the module of {} has unloaded: the "
+                          "request is refused",
                           _metadataHelper->GetMethodName(moduleId, methodDef));
+                    refused = true;
+                    continue;
                 }
-                _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags, revert);
-                continue;
+                // While another thread runs the method's chain, the runtime is asked at once all the same:
+                // its GetReJITParameters of the method waits for that chain, whose end prepares the targets.
+                if (!PrepareForRejit(requester, moduleId, methodDef, rejitFlags, revert)) {
+                    continue;
+                }
+                modules.push_back(moduleId);
+                methods.push_back(methodDef);
             }
-            if (IsDebugEnabled()) {
-                Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} is not in rejit process, starting new "
-                      "process.",
-                      _metadataHelper->GetMethodName(moduleId, methodDef));
-            }
-            AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert, processor);
-            modules.push_back(moduleId);
-            methods.push_back(methodDef);
         }
         if (modules.empty()) {
             return refused ? E_FAIL : S_OK;
         }
+        // Without the lock: the runtime may raise ReJITError inside its answer, which calls the targets.
         ICorProfilerInfo10* info = RuntimeInfo();
         if (info == nullptr) {
             return E_FAIL;
@@ -390,25 +392,176 @@ HRESULT ProfilerMultiplexer::RevertFromRejit(ModuleID moduleId, mdMethodDef meth
 
 void ProfilerMultiplexer::RestartPendingRejitRequests() {
     NoThrowEntry([&] {
-        std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
-        while (!_pendingRejitRequests.empty()) {
-            const auto request = _pendingRejitRequests.front();
-            _pendingRejitRequests.pop();
-            const ModuleID moduleId = std::get<1>(request);
-            const mdMethodDef methodDef = std::get<2>(request);
-            NoThrowEntry([&] {
+        for (;;) {
+            std::tuple<ITargetProfilerProxy*, ModuleID, mdMethodDef, std::optional<DWORD>, bool> request;
+            {
+                std::lock_guard<FastRecursiveMutex> lock(_rejitLock);
+                if (_pendingRejitRequests.empty()) {
+                    return S_OK;
+                }
+                request = _pendingRejitRequests.front();
+                _pendingRejitRequests.pop();
                 // A queued revert prepares the targets as a direct one does: the requester's block goes
                 // and the later targets holding IL rewrite again.
-                if (std::get<4>(request)) {
-                    AssignTargetProfilersForRejit(std::get<0>(request), moduleId, methodDef, true,
-                                                  FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
-                }
-                return ReplayRejitRequest(RuntimeInfo(), *_metadataHelper, moduleId, methodDef,
-                                          std::get<3>(request));
+                NoThrowEntry([&] {
+                    ITargetProfilerProxy* requester = std::get<0>(request);
+                    const ModuleID moduleId = std::get<1>(request);
+                    const mdMethodDef methodDef = std::get<2>(request);
+                    if (!std::get<4>(request) || !EnterChainToPrepare(requester, moduleId, methodDef, true)) {
+                        return S_OK;
+                    }
+                    NoThrowEntry([&] {
+                        AssignTargetProfilersForRejit(
+                            requester, moduleId, methodDef, true,
+                            FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
+                        return S_OK;
+                    });
+                    LeaveMethodChain(moduleId, methodDef);
+                    return S_OK;
+                });
+            }
+            // Without the lock, as a direct request.
+            NoThrowEntry([&] {
+                return ReplayRejitRequest(RuntimeInfo(), *_metadataHelper, std::get<1>(request),
+                                          std::get<2>(request), std::get<3>(request));
             });
         }
-        return S_OK;
     });
+}
+
+bool ProfilerMultiplexer::PrepareForRejit(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                          mdMethodDef methodDef, std::optional<DWORD> rejitFlags,
+                                          bool revert) {
+    if (!EnterChainToPrepare(requester, moduleId, methodDef, revert)) {
+        return true;
+    }
+    bool asksNow = true;
+    try {
+        // Only a GetReJITParameters of the method on this thread can be in progress here.
+        const auto processor = FindRejitProcessor(_rejitProcessors, moduleId, methodDef);
+        if (processor && processor->GetState() == RejitProcessor::State::InProgress) {
+            if (IsDebugEnabled()) {
+                Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} rejit process for the requested "
+                      "function is in progress. put the function in a rejit request waiting list.",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            _pendingRejitRequests.emplace(requester, moduleId, methodDef, rejitFlags, revert);
+            asksNow = false;
+        } else {
+            if (IsDebugEnabled()) {
+                Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} is not in rejit process, starting new "
+                      "process.",
+                      _metadataHelper->GetMethodName(moduleId, methodDef));
+            }
+            AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert, processor);
+        }
+    } catch (...) {
+        LeaveMethodChain(moduleId, methodDef);
+        throw;
+    }
+    LeaveMethodChain(moduleId, methodDef);
+    return asksNow;
+}
+
+bool ProfilerMultiplexer::EnterChainToPrepare(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                              mdMethodDef methodDef, bool revert) {
+    {
+        std::unique_lock<FastMutex> lock(_methodsLock);
+        MethodChain* chain = FindMethodChain(moduleId, methodDef);
+        if (chain == nullptr || chain->owner == std::this_thread::get_id()) {
+            // Free or this thread's own: entered without a wait.
+            EnterMethodChain(lock, moduleId, methodDef);
+            return true;
+        }
+        chain->preparationDeferred = true;
+    }
+    if (IsDebugEnabled()) {
+        Debug("ProfilerMultiplexer::RequestReJITOrRevert, {} is compiled or ReJITted on another thread: its "
+              "targets are prepared when that ends",
+              _metadataHelper->GetMethodName(moduleId, methodDef));
+    }
+    _deferredPreparations.emplace_back(requester, moduleId, methodDef, revert);
+    return false;
+}
+
+ProfilerMultiplexer::MethodChain* ProfilerMultiplexer::FindMethodChain(ModuleID moduleId,
+                                                                       mdMethodDef methodDef) noexcept {
+    for (MethodChain& chain : _methodChains) {
+        if (chain.moduleId == moduleId && chain.methodDef == methodDef) {
+            return &chain;
+        }
+    }
+    return nullptr;
+}
+
+void ProfilerMultiplexer::EnterMethodChain(std::unique_lock<FastMutex>& lock, ModuleID moduleId,
+                                           mdMethodDef methodDef) {
+    const std::thread::id self = std::this_thread::get_id();
+    // Found again after each wait: the list changes meanwhile.
+    while (MethodChain* chain = FindMethodChain(moduleId, methodDef)) {
+        if (chain->owner == self) {
+            ++chain->depth;
+            return;
+        }
+        chain->waited = true;
+        _chainReleased.wait(lock);
+    }
+    _methodChains.push_back({moduleId, methodDef, self, 1, false, false});
+}
+
+void ProfilerMultiplexer::LeaveMethodChain(ModuleID moduleId, mdMethodDef methodDef) noexcept {
+    {
+        std::lock_guard<FastMutex> lock(_methodsLock);
+        if (ReleaseMethodChain(moduleId, methodDef, false)) {
+            return;
+        }
+    }
+    // Requests from other threads came meanwhile: their preparations are made before the next chain of the
+    // method runs, and a request made from now on finds the chain ended.
+    std::lock_guard<FastRecursiveMutex> rejitLock(_rejitLock);
+    MakeDeferredPreparations(moduleId, methodDef);
+    std::lock_guard<FastMutex> lock(_methodsLock);
+    ReleaseMethodChain(moduleId, methodDef, true);
+}
+
+bool ProfilerMultiplexer::ReleaseMethodChain(ModuleID moduleId, mdMethodDef methodDef,
+                                             bool prepared) noexcept {
+    MethodChain* chain = FindMethodChain(moduleId, methodDef);
+    if (chain == nullptr) {
+        return true;
+    }
+    if (chain->depth > 1) {
+        --chain->depth;
+        return true;
+    }
+    if (chain->preparationDeferred && !prepared) {
+        return false;
+    }
+    const bool waited = chain->waited;
+    *chain = _methodChains.back();
+    _methodChains.pop_back();
+    if (waited) {
+        _chainReleased.notify_all();
+    }
+    return true;
+}
+
+void ProfilerMultiplexer::MakeDeferredPreparations(ModuleID moduleId, mdMethodDef methodDef) noexcept {
+    auto next = _deferredPreparations.begin();
+    while (next != _deferredPreparations.end()) {
+        if (std::get<1>(*next) != moduleId || std::get<2>(*next) != methodDef) {
+            ++next;
+            continue;
+        }
+        ITargetProfilerProxy* requester = std::get<0>(*next);
+        const bool revert = std::get<3>(*next);
+        next = _deferredPreparations.erase(next);
+        NoThrowEntry([&] {
+            AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert,
+                                          FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
+            return S_OK;
+        });
+    }
 }
 
 } // namespace profilermultiplexer

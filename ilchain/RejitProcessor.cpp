@@ -49,13 +49,22 @@ RejitProcessor::RejitProcessor(IProfilerMultiplexer* multiplexer, ITargetProfile
 RejitProcessor::~RejitProcessor() = default;
 
 void RejitProcessor::Reset(ITargetProfilerProxy* requester) {
+    std::lock_guard<FastMutex> lock(_lock);
     _pRequester = requester;
     _state = State::Requested;
     _inlinerRequesters.clear();
 }
 
 void RejitProcessor::ServeInliners(std::vector<ITargetProfilerProxy*> requesters) {
-    _inlinerRequesters = std::move(requesters);
+    std::lock_guard<FastMutex> lock(_lock);
+    _inlinerRequesters.swap(requesters);
+}
+
+void RejitProcessor::MarkCompleted() noexcept {
+    std::lock_guard<FastMutex> lock(_lock);
+    if (_state != State::InProgress) {
+        _state = State::Completed;
+    }
 }
 
 std::string RejitProcessor::MethodName() const {
@@ -65,7 +74,7 @@ std::string RejitProcessor::MethodName() const {
 HRESULT RejitProcessor::GetReJITParameters(ICorProfilerFunctionControl* pFunctionControl,
                                            FunctionID functionId) {
     _functionId = functionId;
-    _state = State::InProgress;
+    SetState(State::InProgress);
     try {
         if (IsDebugEnabled()) {
             DumpFunctionILBlocks("Begins of GetReJitParameters");
@@ -85,13 +94,13 @@ HRESULT RejitProcessor::GetReJITParameters(ICorProfilerFunctionControl* pFunctio
         return result;
     } catch (...) {
         // No request may stay queued behind a run that is over.
-        _state = State::Completed;
+        SetState(State::Completed);
         throw;
     }
 }
 
 void RejitProcessor::EndGetReJITParameters() noexcept {
-    _state = State::Completed;
+    SetState(State::Completed);
     if (IsDebugEnabled()) {
         DumpFunctionILBlocks("Ends of GetReJitParameters");
     }
@@ -306,9 +315,14 @@ HRESULT RejitProcessor::ReJITError(ModuleID moduleId, mdMethodDef methodId, Func
 HRESULT RejitProcessor::Notify(const Notification& notification, FunctionID functionId,
                                const TargetCall& call) const {
     HRESULT result = E_FAIL;
+    std::vector<ITargetProfilerProxy*> inliners;
+    {
+        std::lock_guard<FastMutex> lock(_lock);
+        inliners = _inlinerRequesters;
+    }
     for (const auto& proxy : _targetProfilers) {
         try {
-            if (SkipsNotification(notification, *proxy, functionId)) {
+            if (SkipsNotification(notification, *proxy, functionId, inliners)) {
                 continue;
             }
             const HRESULT hr = call(proxy->GetTargetProfiler());
@@ -329,10 +343,10 @@ HRESULT RejitProcessor::Notify(const Notification& notification, FunctionID func
 }
 
 bool RejitProcessor::SkipsNotification(const Notification& notification, ITargetProfilerProxy& proxy,
-                                       FunctionID functionId) const {
-    const bool takesPart =
-        proxy.HasNonEmptyILBlock(_moduleId, _methodDef) ||
-        std::find(_inlinerRequesters.begin(), _inlinerRequesters.end(), &proxy) != _inlinerRequesters.end();
+                                       FunctionID functionId,
+                                       const std::vector<ITargetProfilerProxy*>& inliners) const {
+    const bool takesPart = proxy.HasNonEmptyILBlock(_moduleId, _methodDef) ||
+                           std::find(inliners.begin(), inliners.end(), &proxy) != inliners.end();
     const bool skip = (notification.skipsCallOrderReverting && proxy.ShouldRevertRejitCallOrder()) ||
                       !takesPart || !proxy.SupportsCallback(notification.function);
     if (skip && IsDebugEnabled()) {

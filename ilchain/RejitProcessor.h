@@ -1,8 +1,11 @@
 // Coordinates the ReJIT of one method: lets every pending target rewrite it once more in chain order,
-// each through its own IL block, and gives the merged outcome to the runtime. No lock of its own: every
-// call and every state change happens under the multiplexer's IL/ReJIT lock.
+// each through its own IL block, and gives the merged outcome to the runtime. The targets are called
+// without any lock held: the multiplexer runs one GetReJITParameters of a method at a time, and the state,
+// the requester and the inliners' requesters, which other threads read and reset meanwhile, are under a
+// lock of the processor's own.
 #pragma once
 
+#include "hosting/FastMutex.h"
 #include "hosting/IProfilerMultiplexer.h"
 #include "hosting/ITargetProfilerProxy.h"
 #include "hosting/ProfilerCallbackFunctionFilter.h"
@@ -13,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,7 +43,10 @@ public:
     // by these targets: they hear its notifications whether or not they hold IL, and when no target holds
     // IL the method's own IL is compiled (no revert).
     void ServeInliners(std::vector<ITargetProfilerProxy*> requesters);
-    bool ServesInliners() const noexcept { return !_inlinerRequesters.empty(); }
+    bool ServesInliners() const noexcept {
+        std::lock_guard<FastMutex> lock(_lock);
+        return !_inlinerRequesters.empty();
+    }
 
     // Runs the pending targets, then passes the result to the runtime's function control or reverts the
     // method when no target holds IL; also when no target was pending. Ends Completed however it ends.
@@ -55,9 +62,20 @@ public:
     // At debug level or finer: every target's block for the method, as one log message.
     void DumpFunctionILBlocks(const char* title) const;
 
-    State GetState() const noexcept { return _state; }
-    void SetState(State state) noexcept { _state = state; }
-    ITargetProfilerProxy* GetRequester() const noexcept { return _pRequester; }
+    State GetState() const noexcept {
+        std::lock_guard<FastMutex> lock(_lock);
+        return _state;
+    }
+    void SetState(State state) noexcept {
+        std::lock_guard<FastMutex> lock(_lock);
+        _state = state;
+    }
+    // Completed, unless a GetReJITParameters is running: a notification leaves that run in progress.
+    void MarkCompleted() noexcept;
+    ITargetProfilerProxy* GetRequester() const noexcept {
+        std::lock_guard<FastMutex> lock(_lock);
+        return _pRequester;
+    }
 
 private:
     using FunctionName = ProfilerCallbackFunctionFilter::FunctionName;
@@ -75,7 +93,7 @@ private:
     void EndGetReJITParameters() noexcept;
     HRESULT Notify(const Notification& notification, FunctionID functionId, const TargetCall& call) const;
     bool SkipsNotification(const Notification& notification, ITargetProfilerProxy& proxy,
-                           FunctionID functionId) const;
+                           FunctionID functionId, const std::vector<ITargetProfilerProxy*>& inliners) const;
     std::string BuildFunctionILBlocksDump(const char* title) const;
     std::string MethodName() const;
 
@@ -88,6 +106,8 @@ private:
     FunctionID _functionId = 0;
     std::shared_ptr<IMetadataHelper> _metadataHelper;
     std::vector<ITargetProfilerProxy*> _inlinerRequesters;
+    // Guards _state, _pRequester and _inlinerRequesters; held only for the access.
+    mutable FastMutex _lock;
 };
 
 } // namespace profilermultiplexer

@@ -1063,10 +1063,12 @@ def rejit_direct(driver):
 
 def rejit_revert_inside(driver):
     """The second target stays pending after the first one's revert but leaves the IL alone: the
-    multiplexer asks the runtime for a revert from inside the runtime's GetReJITParameters."""
-    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 3: "revert"})
+    multiplexer asks the runtime for a revert from inside the runtime's GetReJITParameters. The second
+    target leaves the IL alone from the step before: the first one's thread asks for the revert while the
+    step's marker is still being compiled."""
+    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 4: "revert"})
     second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit", 3: "drop"})
-    run = run_rejit(driver, [first, second], [11, 22, 1])
+    run = run_rejit(driver, [first, second], [11, 22, 22, 1])
     rejit_rewrites(second, 1)
     require(len(second.records.callbacks("GetReJITParameters")) == 2, "e2e_2 was not asked at the revert")
     run.require_log(f"Requesting a real IL revert for {display_name(REJIT_VALUE)}")
@@ -1087,11 +1089,31 @@ def rejit_replay(driver):
                     f"{display_name(REJIT_VALUE)} return hr=0")
 
 
+# A method of the program compiled before the ReJIT method, which a target asks to ReJIT or revert while it
+# waits in a callback of the ReJIT method; never called again.
+WAIT_METHOD = "E2E.App.RejitSteps::Run"
+# (callback, request): where the first target waits for its own thread's request of WAIT_METHOD.
+WAIT_ROWS = [(callback, action) for callback in ("JITCompilationStarted", "GetReJITParameters",
+                                                 "ReJITCompilationStarted", "ReJITCompilationFinished")
+             for action in ("rejit", "revert")]
+
+
 def rejit_revert_last(driver):
-    """The last target in the chain reverts first: the first target's rewrite must stay."""
-    first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 4: "revert"})
-    second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit", 3: "revert"})
-    run_rejit(driver, [first, second], [11, 22, 11, 1])
+    """The last target in the chain reverts first: the first target's rewrite must stay. Also with the first
+    target waiting, in one callback of the ReJIT method, for a ReJIT or a revert of another method that its
+    own thread asks for: the request is answered at once, and the values stay."""
+    for row in [None] + WAIT_ROWS:
+        wait = {"wait_in": "=".join(row), "wait_method": WAIT_METHOD} if row else {}
+        first = rejit_target("e2e_1", 1, "add 10", {1: "rejit", 4: "revert"}, **wait)
+        second = rejit_target("e2e_2", 2, "mul 2", {2: "rejit", 3: "revert"})
+        try:
+            run_rejit(driver, [first, second], [11, 22, 11, 1])
+            if row:
+                waited = [fields for fields in il_calls(first, "WaitedRequest", WAIT_METHOD)
+                          if fields["hr"] == "0x0"]
+                require(len(waited) == 1, f"e2e_1: {first.records.calls('WaitedRequest')}")
+        except ScenarioFailure as failure:
+            raise ScenarioFailure(f"[waits in {row}] {failure}") from None
 
 
 def rejit_replay_rejit(driver):

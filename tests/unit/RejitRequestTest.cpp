@@ -589,6 +589,82 @@ TEST_F(RejitRequestTest, ExceptionInGetReJITParametersStillEndsTheRun) {
     EXPECT_TRUE(IsPending(a));
 }
 
+// A target waits in a callback for the requests its own thread makes for another method: they are carried
+// out at once and answered with the runtime's answer, and the chain's result stays.
+class RejitWaitInCallbackTest : public RejitRequestTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(RejitWaitInCallbackTest, OwnThreadsRequestsAreAnsweredWhileTheTargetWaits) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.AddTarget("B");
+    harness.BuildAndInitialize();
+    harness.runtime.AddFunction(Function, Module, Method);
+    a.onGetReJITParameters = [](RejitTarget&, ICorProfilerFunctionControl* function) {
+        const BYTE il[] = {0x2A};
+        return function->SetILFunctionBody(1, il);
+    };
+    a.RequestReJIT({Module}, {Method});
+    harness.runtime.rejitResult = S_FALSE;
+    std::vector<std::future<HRESULT>> requests;
+    std::vector<std::future_status> waits;
+    a.actsIn = GetParam();
+    a.act = [&](RejitTarget& target) {
+        // Kept out of the callback: on a time-out they end only once it returns.
+        requests.push_back(
+            std::async(std::launch::async, [&target] { return target.RequestReJIT({Module}, {Other}); }));
+        requests.push_back(
+            std::async(std::launch::async, [&target] { return target.RequestRevert({Module}, {Other}); }));
+        for (auto& request : requests) {
+            waits.push_back(request.wait_for(std::chrono::seconds(2)));
+        }
+    };
+
+    Multiplexer().JITCompilationStarted(Function, TRUE);
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+    Multiplexer().ReJITCompilationStarted(Function, 1, TRUE);
+    Multiplexer().ReJITCompilationFinished(Function, 1, S_OK, TRUE);
+    Multiplexer().ReJITError(Module, Method, Function, E_FAIL);
+
+    EXPECT_EQ(waits, std::vector<std::future_status>(2, std::future_status::ready));
+    for (auto& request : requests) {
+        EXPECT_EQ(request.get(), S_FALSE) << "the runtime's answer";
+    }
+    EXPECT_EQ(control.ilBody, std::vector<BYTE>{0x2A});
+}
+
+INSTANTIATE_TEST_SUITE_P(Callback, RejitWaitInCallbackTest,
+                         testing::Values("JITCompilationStarted", "GetReJITParameters",
+                                         "ReJITCompilationStarted", "ReJITCompilationFinished", "ReJITError"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
+
+// Another thread's request for the method in GetReJITParameters is passed to the runtime at once; its
+// targets are prepared when the run ends, which leaves the run's result alone.
+TEST_F(RejitRequestTest, OtherThreadsRequestForTheMethodInGetReJITParametersIsPreparedAfterTheRun) {
+    RejitTarget& a = harness.AddTarget("A");
+    harness.BuildAndInitialize();
+    std::future<HRESULT> request;
+    std::future_status wait = std::future_status::timeout;
+    a.onGetReJITParameters = [&](RejitTarget& target, ICorProfilerFunctionControl* function) {
+        const BYTE il[] = {0x2A};
+        const HRESULT hr = function->SetILFunctionBody(1, il);
+        request =
+            std::async(std::launch::async, [&target] { return target.RequestReJIT({Module}, {Method}); });
+        wait = request.wait_for(std::chrono::seconds(2));
+        return hr;
+    };
+    a.RequestReJIT({Module}, {Method});
+    harness.runtime.rejitResult = S_FALSE;
+
+    Multiplexer().GetReJITParameters(Module, Method, &control);
+
+    EXPECT_EQ(wait, std::future_status::ready);
+    EXPECT_EQ(request.get(), S_FALSE);
+    EXPECT_EQ(control.ilBody, std::vector<BYTE>{0x2A});
+    EXPECT_TRUE(IsPending(a));
+    EXPECT_FALSE(HoldsIL(a));
+}
+
 TEST_F(RejitRequestTest, ConcurrentRequestsAndRunsKeepEveryRequest) {
     RejitTarget& a = harness.AddTarget("A");
     RejitTarget& b = harness.AddTarget("B");

@@ -46,6 +46,9 @@ public:
     int newestInterface = 9;
     // Runs inside GetReJITParameters; its result is the callback's result. None: S_OK.
     Action onGetReJITParameters;
+    // Runs first inside the callback of that name: JITCompilationStarted or a ReJIT callback.
+    std::string actsIn;
+    std::function<void(RejitTarget&)> act;
     HRESULT startedResult = S_OK;
     HRESULT finishedResult = S_OK;
     HRESULT errorResult = S_OK;
@@ -68,23 +71,31 @@ public:
         return KeepInfoAndSetMask(pICorProfilerInfoUnk, eventMask, 0);
     }
 
+    HRESULT JITCompilationStarted(FunctionID, BOOL) override {
+        Act("JITCompilationStarted");
+        return S_OK;
+    }
     HRESULT ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL fIsSafeToBlock) override {
+        Act("ReJITCompilationStarted");
         Record("ReJITCompilationStarted", ArgsBits(functionId, rejitId, fIsSafeToBlock));
         return Answer(startedResult);
     }
     HRESULT GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
                                ICorProfilerFunctionControl* pFunctionControl) override {
+        Act("GetReJITParameters");
         Record("GetReJITParameters", ArgsBits(moduleId, methodId, pFunctionControl));
         const HRESULT hr = onGetReJITParameters ? onGetReJITParameters(*this, pFunctionControl) : S_OK;
         return Answer(hr);
     }
     HRESULT ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId, HRESULT hrStatus,
                                      BOOL fIsSafeToBlock) override {
+        Act("ReJITCompilationFinished");
         Record("ReJITCompilationFinished", ArgsBits(functionId, rejitId, hrStatus, fIsSafeToBlock));
         return Answer(finishedResult);
     }
     HRESULT ReJITError(ModuleID moduleId, mdMethodDef methodId, FunctionID functionId,
                        HRESULT hrStatus) override {
+        Act("ReJITError");
         Record("ReJITError", ArgsBits(moduleId, methodId, functionId, hrStatus));
         return Answer(errorResult);
     }
@@ -106,6 +117,11 @@ public:
     }
 
 private:
+    void Act(const char* callback) {
+        if (act && actsIn == callback) {
+            act(*this);
+        }
+    }
     void Record(const char* callback, std::vector<uint64_t> args) {
         Append(callback, std::move(args));
         _journal.Add(_name + ":" + callback);

@@ -117,6 +117,14 @@ TargetConfig TargetConfig::FromEnvironment(int number) {
     if (auto value = Variable(number, "FUNCTION_ID_MAPPER")) {
         config.functionIdMapper = Number(*value) != 0;
     }
+    if (auto value = Variable(number, "WAIT_IN")) {
+        const size_t equals = value->find('=');
+        config.waitIn = value->substr(0, equals);
+        config.waitAction = equals == std::string::npos ? "" : value->substr(equals + 1);
+    }
+    if (auto value = Variable(number, "WAIT_METHOD")) {
+        config.waitMethod = *value;
+    }
     return config;
 }
 

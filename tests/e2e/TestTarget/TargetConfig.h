@@ -52,6 +52,12 @@ struct TargetConfig {
     // _FUNCTION_ID_MAPPER: non-zero sets a function id mapper in Initialize, after the mask and before any
     // hooks, that hooks every function and marks the id it gives (the function id plus one)
     bool functionIdMapper = false;
+    // _WAIT_IN: "Callback=action": in the first call of that callback (JITCompilationStarted or a ReJIT
+    // callback) for the ReJIT method, the target's own thread requests "rejit" or "revert" of the method
+    // _WAIT_METHOD (known from its JIT compilation) while the callback waits for it, a few seconds at most
+    std::string waitIn;
+    std::string waitAction;
+    std::string waitMethod;
 
     static TargetConfig FromEnvironment(int number);
 };

@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <future>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -16,6 +18,8 @@ constexpr const char* PassPhrase = "E2E TARGET PASS";
 constexpr ULONG NameCapacity = 512;
 // Read from the target's thread while no method is known yet.
 constexpr mdMethodDef FirstMethodDef = 0x06000001;
+// How long a callback waits for a request of its own thread.
+constexpr std::chrono::seconds WaitLimit{3};
 
 const IID* InfoInterfaceId(int version) {
     static const IID* const ids[] = {&IID_ICorProfilerInfo,   &IID_ICorProfilerInfo2, &IID_ICorProfilerInfo3,
@@ -112,6 +116,7 @@ TestTarget::~TestTarget() {
     _stopping = true;
     _reader.Stop();
     _worker.Stop();
+    _requester.Stop();
     if (_info) {
         _record.Record("call", "Release", "info");
         _info.Reset();
@@ -147,6 +152,9 @@ HRESULT TestTarget::Initialize(IUnknown* pICorProfilerInfoUnk) {
     if (!_config.rejitSteps.empty() || _config.detachAfterJit > 0) {
         _worker.Start();
     }
+    if (!_config.waitIn.empty()) {
+        _requester.Start();
+    }
     if (_config.proxyThreadMs > 0) {
         _reader.Start();
         _reader.Post([this] { ReadILFromThread(); });
@@ -160,6 +168,7 @@ HRESULT TestTarget::Shutdown() {
     _stopping = true;
     _reader.Stop();
     _worker.Stop();
+    _requester.Stop();
     const bool once = ++_shutdownCount == 1 && _initializeCount == 1;
     if (_config.ilExpect) {
         std::lock_guard<std::mutex> lock(_ilLock);
@@ -225,6 +234,9 @@ HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
         if (method.name == _config.rejitMethod) {
             _rejitTarget = method;
         }
+        if (method.name == _config.waitMethod) {
+            _waitTarget = method;
+        }
         _lastJitted = method;
     }
     if (_rewrite.reads() && !_config.ilAtLoad && IsRewritten(method.name)) {
@@ -238,6 +250,7 @@ HRESULT TestTarget::JITCompilationStarted(FunctionID functionId, BOOL) {
         !_worker.Post([this] { RequestDetach(); })) {
         Fail("no thread for the detach request");
     }
+    WaitForOwnThread("JITCompilationStarted", method.name);
     return S_OK;
 }
 
@@ -274,19 +287,24 @@ HRESULT TestTarget::GetReJITParameters(ModuleID moduleId, mdMethodDef methodId,
     if (!_config.rejitInCallback.empty() && !_requestedInCallback.exchange(true)) {
         Request(_config.rejitInCallback);
     }
+    WaitForOwnThread("GetReJITParameters", method.name);
     return S_OK;
 }
 
 HRESULT TestTarget::ReJITCompilationStarted(FunctionID functionId, ReJITID rejitId, BOOL) {
-    Received("ReJITCompilationStarted", Describe(functionId).name + " rejit=" + std::to_string(rejitId));
+    const std::string name = Describe(functionId).name;
+    Received("ReJITCompilationStarted", name + " rejit=" + std::to_string(rejitId));
     ThrowIfAsked("ReJITCompilationStarted");
+    WaitForOwnThread("ReJITCompilationStarted", name);
     return S_OK;
 }
 
 HRESULT TestTarget::ReJITCompilationFinished(FunctionID functionId, ReJITID rejitId, HRESULT hrStatus, BOOL) {
+    const std::string name = Describe(functionId).name;
     Received("ReJITCompilationFinished",
-             Describe(functionId).name + " rejit=" + std::to_string(rejitId) + " hr=" + HexResult(hrStatus));
+             name + " rejit=" + std::to_string(rejitId) + " hr=" + HexResult(hrStatus));
     ThrowIfAsked("ReJITCompilationFinished");
+    WaitForOwnThread("ReJITCompilationFinished", name);
     return S_OK;
 }
 
@@ -473,6 +491,41 @@ void TestTarget::ReadILAtUnload(ModuleID moduleId) {
         _record.Record("call", "UnloadRead",
                        name + " hr=" + HexResult(hr) + " size=" + std::to_string(SUCCEEDED(hr) ? size : 0));
     }
+}
+
+void TestTarget::WaitForOwnThread(const char* callback, const std::string& method) {
+    if (_config.waitIn != callback || method != _config.rejitMethod || _waited.exchange(true)) {
+        return;
+    }
+    std::optional<Method> requested;
+    {
+        std::lock_guard<std::mutex> lock(_ilLock);
+        requested = _waitTarget;
+    }
+    if (!requested) {
+        Fail("no " + _config.waitMethod + " to request in " + callback);
+        return;
+    }
+    // Shared with the thread: on a time-out it answers after the callback has returned.
+    auto answer = std::make_shared<std::promise<HRESULT>>();
+    std::future<HRESULT> answered = answer->get_future();
+    const std::string action = _config.waitAction;
+    const bool posted = _requester.Post([this, answer, action, target = *requested]() mutable {
+        HRESULT status = S_OK;
+        answer->set_value(action == "revert" ? _info->RequestRevert(1, &target.module, &target.token, &status)
+                                             : _info->RequestReJIT(1, &target.module, &target.token));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    if (!posted || answered.wait_for(WaitLimit) != std::future_status::ready) {
+        Fail(std::string(callback) + " waited in vain for its own thread's " + action + " of " +
+             requested->name);
+        return;
+    }
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    _record.Record("call", "WaitedRequest",
+                   requested->name + " in=" + callback + " action=" + action +
+                       " hr=" + HexResult(answered.get()) + " ms=" + std::to_string(waited.count()));
 }
 
 void TestTarget::StartStep(const std::string& action) {

@@ -76,6 +76,8 @@ private:
     void ReadILFromThread();
     // Reads the IL of the configured methods that the unloading module defines; each read is recorded.
     void ReadILAtUnload(ModuleID moduleId);
+    // The configured request of the waiting method, from the target's thread, waited for in callback.
+    void WaitForOwnThread(const char* callback, const std::string& method);
     void StartStep(const std::string& action);
     void Request(const std::string& action);
     void RequestWithInliners(Method method);
@@ -98,12 +100,15 @@ private:
     size_t _rewriteCount = 0;                  // under _ilLock
     std::optional<Method> _lastJitted;         // under _ilLock
     std::optional<Method> _rejitTarget;        // under _ilLock: known from its first JIT compilation
-    std::atomic<bool> _dropped{false};         // the ReJIT method's IL is left alone
+    std::optional<Method> _waitTarget;         // under _ilLock: known from its first JIT compilation
+    std::atomic<bool> _waited{false};
+    std::atomic<bool> _dropped{false}; // the ReJIT method's IL is left alone
     std::atomic<bool> _requestedInCallback{false};
     std::atomic<int> _jitCount{0};
     std::atomic<bool> _stopping{false};
     WorkerThread _worker;
-    WorkerThread _reader; // reads IL while the runtime goes on
+    WorkerThread _reader;    // reads IL while the runtime goes on
+    WorkerThread _requester; // makes the request that a callback waits for
 };
 
 } // namespace e2e
