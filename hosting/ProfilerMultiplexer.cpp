@@ -434,7 +434,7 @@ HRESULT ProfilerMultiplexer::InitializeForAttach(IUnknown* pCorProfilerInfoUnk, 
                                                  UINT cbClientData) {
     if (_targetProfilerProxies.empty()) {
         Warn("Profiler Multiplexer: attaching to a running process is not supported, target profilers are "
-             "loaded only at the process's start; the attach is refused with 0x80131382");
+             "loaded only at the process's start; the attach is refused with 0x80131368");
         return CORPROF_E_PROFILER_NOT_ATTACHABLE;
     }
     return CallTargets(_targetProfilerProxies, _callbackFilter, FunctionName::InitializeForAttach,

@@ -58,7 +58,7 @@ constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
 constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
 // The runtime's code by which a profiler refuses to be attached to a running process.
-constexpr HRESULT CORPROF_E_PROFILER_NOT_ATTACHABLE = MakeHResult(0x80131382);
+constexpr HRESULT CORPROF_E_PROFILER_NOT_ATTACHABLE = MakeHResult(0x80131368);
 // The runtime's answer to enter/leave hooks or a mask that does not fit the flags or hooks it holds.
 constexpr HRESULT CORPROF_E_INCONSISTENT_WITH_FLAGS = MakeHResult(0x80131374);
 // The runtime's code by which a profiler declines to be loaded.
