@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
@@ -350,13 +351,14 @@ void TestTarget::RewriteAtJit(FunctionID functionId, const Method& method) {
     Rewrite(method, functionId);
 }
 
-void TestTarget::RewriteAtLoad(ModuleID moduleId) {
+void TestTarget::ForEachNamedMethod(ModuleID moduleId, const std::vector<std::string>& names,
+                                    const std::function<void(const std::string&, mdMethodDef)>& each) {
     ComPtr<IMetaDataImport> import;
     if (FAILED(_info->GetModuleMetaData(moduleId, ofRead, IID_IMetaDataImport,
                                         reinterpret_cast<IUnknown**>(import.ReleaseAndGetAddressOf())))) {
         return;
     }
-    for (const std::string& name : _config.ilMethods) {
+    for (const std::string& name : names) {
         const size_t colons = name.find("::");
         mdTypeDef type = 0;
         mdMethodDef token = 0;
@@ -365,12 +367,18 @@ void TestTarget::RewriteAtLoad(ModuleID moduleId) {
             FAILED(import->FindMethod(type, Wide(name.substr(colons + 2)).data(), nullptr, 0, &token))) {
             continue;
         }
+        each(name, token);
+    }
+}
+
+void TestTarget::RewriteAtLoad(ModuleID moduleId) {
+    ForEachNamedMethod(moduleId, _config.ilMethods, [&](const std::string&, mdMethodDef token) {
         {
             std::lock_guard<std::mutex> lock(_ilLock);
             ++_rewriteCount;
         }
         Rewrite(Describe(moduleId, token), 0);
-    }
+    });
 }
 
 void TestTarget::Rewrite(const Method& method, FunctionID functionId) {
@@ -471,26 +479,13 @@ void TestTarget::ReadILAtUnload(ModuleID moduleId) {
     if (_config.unloadRead.empty()) {
         return;
     }
-    ComPtr<IMetaDataImport> import;
-    if (FAILED(_info->GetModuleMetaData(moduleId, ofRead, IID_IMetaDataImport,
-                                        reinterpret_cast<IUnknown**>(import.ReleaseAndGetAddressOf())))) {
-        return;
-    }
-    for (const std::string& name : _config.unloadRead) {
-        const size_t colons = name.find("::");
-        mdTypeDef type = 0;
-        mdMethodDef token = 0;
-        if (colons == std::string::npos ||
-            FAILED(import->FindTypeDefByName(Wide(name.substr(0, colons)).data(), 0, &type)) ||
-            FAILED(import->FindMethod(type, Wide(name.substr(colons + 2)).data(), nullptr, 0, &token))) {
-            continue;
-        }
+    ForEachNamedMethod(moduleId, _config.unloadRead, [&](const std::string& name, mdMethodDef token) {
         LPCBYTE header = nullptr;
         ULONG size = 0;
         const HRESULT hr = _info->GetILFunctionBody(moduleId, token, &header, &size);
         _record.Record("call", "UnloadRead",
                        name + " hr=" + HexResult(hr) + " size=" + std::to_string(SUCCEEDED(hr) ? size : 0));
-    }
+    });
 }
 
 void TestTarget::WaitForOwnThread(const char* callback, const std::string& method) {

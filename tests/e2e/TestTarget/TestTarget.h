@@ -16,6 +16,7 @@
 #include "WorkerThread.h"
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -66,6 +67,9 @@ private:
     void RewriteAtJit(FunctionID functionId, const Method& method);
     // Rewrites the named methods that the module defines, before any of them compiles.
     void RewriteAtLoad(ModuleID moduleId);
+    // Calls each with every named method ("Type::Method") that the module defines.
+    void ForEachNamedMethod(ModuleID moduleId, const std::vector<std::string>& names,
+                            const std::function<void(const std::string&, mdMethodDef)>& each);
     // Sets the method's current IL, rewritten, through the info object's allocator.
     void Rewrite(const Method& method, FunctionID functionId);
     // The method's current IL read through the info object, rewritten; empty when only read or failed.
