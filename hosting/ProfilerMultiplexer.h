@@ -268,7 +268,7 @@ private:
     // Set when a target that asks only for large or pinned objects would receive others: ObjectAllocated
     // then asks each object's heap.
     std::atomic<bool> _allocationsByHeap{false};
-    // True while Initialize runs the targets' Initialize; read under _eventMaskLock.
+    // True while Initialize runs the targets' Initialize.
     std::atomic<bool> _initializingTargets{false};
     // The target whose enter/leave hooks the runtime is to hold, under _hooksLock.
     mutable std::mutex _hooksLock;

@@ -197,7 +197,8 @@ HRESULT TargetProfilerProxy::SetEventMask2(DWORD dwEventsLow, DWORD dwEventsHigh
     if (const auto result = ChangeEventMaskAfterInitialization(dwEventsLow, dwEventsHigh)) {
         return *result;
     }
-    CacheEventMaskAndUpdate(dwEventsLow, dwEventsHigh);
+    CacheEventMask(dwEventsLow, dwEventsHigh);
+    UpdateUnion();
     return S_OK;
 }
 
@@ -213,15 +214,13 @@ HRESULT TargetProfilerProxy::SetEventMaskWhileInitializing(DWORD dwEventsLow, DW
             return hr;
         }
         // Under the lock: hooks set meanwhile are checked against this mask.
-        _eventMaskLow.store(dwEventsLow);
-        _eventMaskHigh.store(dwEventsHigh);
+        CacheEventMask(dwEventsLow, dwEventsHigh);
     }
-    CacheEventMaskAndUpdate(dwEventsLow, dwEventsHigh);
+    UpdateUnion();
     return S_OK;
 }
 
-void TargetProfilerProxy::CacheEventMaskAndUpdate(DWORD dwEventsLow, DWORD dwEventsHigh) {
-    CacheEventMask(dwEventsLow, dwEventsHigh);
+void TargetProfilerProxy::UpdateUnion() noexcept {
     NoThrowEntry([this] {
         _pProfilerMultiplexer->UpdateEventMask();
         return S_OK;

@@ -151,8 +151,8 @@ private:
     // The target's mask while the targets are initialised: refused as the runtime would refuse it after
     // the hooks kept.
     HRESULT SetEventMaskWhileInitializing(DWORD dwEventsLow, DWORD dwEventsHigh);
-    // Caches the mask words and lets the multiplexer set the union.
-    void CacheEventMaskAndUpdate(DWORD dwEventsLow, DWORD dwEventsHigh);
+    // Lets the multiplexer set the union of the cached masks.
+    void UpdateUnion() noexcept;
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
     void UpdateReceivedCallbacks() noexcept;
     // The buffer to hand the target for the method's IL, kept alive as long as its module: the runtime's
