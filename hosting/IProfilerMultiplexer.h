@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/CorProfilerCallback.h"
+#include "platform/CorProfilerInfo.h"
 #include "platform/CorProfilerTypes.h"
 
 #include <memory>
@@ -17,11 +18,14 @@ class TargetProfilerProxy;
 
 class IProfilerMultiplexer : public ICorProfilerCallback9 {
 public:
-    // The IL-body allocator shared by every proxy.
+    // Fetches the runtime's IL-body allocator once (the runtime has one for the process) from its info
+    // object through the module; the runtime's error when it gives none.
+    virtual HRESULT PrepareILBodyAllocator(ICorProfilerInfo10* info, ModuleID moduleId) = 0;
+    // The IL-body allocator shared by every proxy: the runtime's memory, which it never frees, recorded
+    // with its size until it is set as a method's IL. Null before PrepareILBodyAllocator succeeded.
     virtual PVOID Alloc(ULONG size) = 0;
-    // 0 for an address that Alloc did not hand out.
-    virtual ULONG GetAllocationSize(const BYTE* block) const = 0;
-    virtual void FreeAllocation(const BYTE* block) = 0;
+    // The size of a piece from Alloc not yet set as IL, which is then forgotten; 0 for other memory.
+    virtual ULONG TakeAllocationSize(const BYTE* block) = 0;
     // Sets the union of the targets' masks on the runtime.
     virtual void UpdateEventMask() = 0;
     // Once the targets are initialised: caches the target's new mask and sets the new union on the runtime,
@@ -43,9 +47,6 @@ public:
     virtual void KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId, ULONG count,
                                            const COR_IL_MAP* entries) noexcept = 0;
     virtual HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) = 0;
-    // Keeps memory from Alloc that a target set as the IL of a method of the module until the module
-    // unloads, as the runtime keeps the IL it is given: the target may still read it.
-    virtual void AddPendingDeallocation(ModuleID moduleId, const BYTE* block) = 0;
     // Gives the block's IL to the runtime at once when the method was never announced.
     virtual void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                             mdMethodDef methodDef) = 0;

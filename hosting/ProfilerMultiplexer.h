@@ -58,9 +58,9 @@ public:
 #undef PM_DECLARE_CALLBACK
 
     // IProfilerMultiplexer
+    HRESULT PrepareILBodyAllocator(ICorProfilerInfo10* info, ModuleID moduleId) override;
     PVOID Alloc(ULONG size) override;
-    ULONG GetAllocationSize(const BYTE* block) const override;
-    void FreeAllocation(const BYTE* block) override;
+    ULONG TakeAllocationSize(const BYTE* block) override;
     void UpdateEventMask() override;
     std::optional<HRESULT> ChangeEventMaskAfterInitialization(TargetProfilerProxy& proxy, DWORD low,
                                                               DWORD high) override;
@@ -73,7 +73,6 @@ public:
     void KeepILInstrumentedCodeMap(ITargetProfilerProxy* proxy, FunctionID functionId, ULONG count,
                                    const COR_IL_MAP* entries) noexcept override;
     HRESULT RevertFromRejit(ModuleID moduleId, mdMethodDef methodDef) override;
-    void AddPendingDeallocation(ModuleID moduleId, const BYTE* block) override;
     void SetFunctionILIfNewFunction(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                                     mdMethodDef methodDef) override;
     bool ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept override;
@@ -83,10 +82,7 @@ public:
     // Calls every target whose mask asks for the callback, in list order, and merges their results.
     HRESULT ForAllTargetProfilers(FunctionName function, const TargetCall& call) noexcept;
 
-    // Releases every allocation kept for the module, last first.
-    void FreePendingDeallocation(ModuleID moduleId);
-
-    // Gives the block's IL to the runtime, copied into the runtime's allocator.
+    // Gives the block's IL to the runtime: as it is when it is the runtime's memory, else copied into it.
     HRESULT SetILFunctionBody(const std::shared_ptr<IFunctionILBlock>& block, ModuleID moduleId,
                               mdMethodDef methodDef);
     void ClearMethodILBlocksAfterJitCompilation(ModuleID moduleId, mdMethodDef methodDef);
@@ -190,16 +186,13 @@ private:
     std::atomic<bool> _isInitialized{false};
     bool _isCoreClr;
     std::vector<std::tuple<ICorProfilerCallback9*, ProfilerSettings>> _targetProfilers;
+    // The runtime's IL-body allocator, referenced once fetched.
+    std::atomic<IMethodMalloc*> _runtimeILAllocator{nullptr};
     ULONG _totalAllocatedBytes = 0;
-    mutable FastRecursiveMutex _allocationLock;
-    struct Allocation {
-        ULONG size = 0;
-        // Kept for a module: released when it unloads.
-        bool kept = false;
-    };
-    // Each piece handed out by Alloc, keyed by its address (in place of a module, token 0).
-    MethodMap<Allocation> _allocations;
-    std::unordered_map<ModuleID, std::vector<const BYTE*>> _pendingDeallocations;
+    mutable FastMutex _allocationLock;
+    // The size of each piece from Alloc not yet set as IL, keyed by its address (in place of a module,
+    // token 0).
+    MethodMap<ULONG> _allocations;
     // Guards the ReJIT processors map, the waiting list, the deferred preparations and the inliners'
     // requesters: held for that bookkeeping only, never across a call into a target or a ReJIT request to
     // the runtime, so that a target's thread may ask for a ReJIT while the target waits for it in a callback.

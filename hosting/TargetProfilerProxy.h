@@ -155,10 +155,10 @@ private:
     void UpdateUnion() noexcept;
     // Brings the bits read by ReceivesCallback in line with the mask words and the callback interface.
     void UpdateReceivedCallbacks() noexcept;
-    // The buffer to hand the target for the method's IL, kept alive as long as its module: the runtime's
-    // own IL pointers stay valid too, while blocks and the IL cache drop theirs on other threads. A body
-    // with the same bytes as one handed out before is handed out again, so what is kept per method grows
-    // with its distinct bodies only.
+    // The buffer to hand the target for the method's IL. Memory the runtime keeps goes as it is; a copy of
+    // the multiplexer's is kept alive as long as its module, as the runtime's IL pointers stay valid, while
+    // blocks drop theirs on other threads. A copy with the same bytes as one handed out before is handed out
+    // again, so what is kept per method grows with its distinct bodies only.
     std::shared_ptr<unsigned char[]> KeepHandedOutIL(ModuleID moduleId, mdMethodDef methodDef,
                                                      std::shared_ptr<unsigned char[]> body, ULONG size);
     // The map's pointer to the method's block, or null when it has none; under _ilBlocksLock. No
@@ -194,7 +194,7 @@ private:
         std::shared_ptr<unsigned char[]> body;
         ULONG size;
     };
-    // Each distinct body handed out for a method, until its module unloads.
+    // Each distinct copy handed out for a method, until its module unloads.
     MethodMap<std::vector<HandedOutIL>> _handedOutIL;
     std::string _name;
     std::shared_ptr<IMetadataHelper> _metadataHelper;

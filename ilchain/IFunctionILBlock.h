@@ -39,6 +39,15 @@ public:
 
     using ICorProfilerFunctionControl::SetILFunctionBody;
 
+    // IL in memory the runtime keeps for the process (its allocator's, or what it holds), shared without an
+    // owner; and whether a shared buffer is such memory.
+    static std::shared_ptr<unsigned char[]> RuntimeKeptIL(const unsigned char* header) {
+        return {std::shared_ptr<unsigned char[]>(), const_cast<unsigned char*>(header)};
+    }
+    static bool IsRuntimeKeptIL(const std::shared_ptr<unsigned char[]>& body) noexcept {
+        return body && body.use_count() == 0;
+    }
+
     // Takes the buffer over without copying it.
     virtual HRESULT SetILFunctionBody(ULONG size, const std::shared_ptr<unsigned char[]>& body) = 0;
     virtual std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> GetILInstrumentedCodeMap() const = 0;

@@ -1,6 +1,6 @@
 // The IL-body allocator that a proxy hands its target: an object of its own, as the runtime's is, whose
 // QueryInterface answers IMethodMalloc and IUnknown with itself. Its references are counted on the proxy that
-// holds it, and its memory comes from the multiplexer.
+// holds it, and its memory is the runtime's allocator's, recorded by the multiplexer.
 #pragma once
 
 #include "hosting/IProfilerMultiplexer.h"

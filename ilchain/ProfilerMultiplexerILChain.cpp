@@ -7,7 +7,6 @@
 #include "ilchain/ILMapComposition.h"
 #include "ilchain/IMetadataHelper.h"
 #include "logging/Logging.h"
-#include "platform/ComPtr.h"
 
 #include <algorithm>
 #include <cstring>
@@ -93,9 +92,9 @@ const ITargetProfilerProxy* TakeEarlierIL(const Proxies& proxies, const ITargetP
     return nullptr;
 }
 
-// Copies the runtime's own IL of the method into a new shared buffer.
-HRESULT CopyRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef methodDef,
-                      std::pair<std::shared_ptr<BYTE[]>, ULONG>& copy) {
+// The runtime's IL of the method, shared without a copy: the runtime keeps it readable as long as the module.
+HRESULT ReadRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef methodDef,
+                      std::pair<std::shared_ptr<BYTE[]>, ULONG>& il) {
     if (info == nullptr) {
         return E_FAIL;
     }
@@ -105,11 +104,7 @@ HRESULT CopyRuntimeIL(ICorProfilerInfo10* info, ModuleID moduleId, mdMethodDef m
     if (FAILED(hr) || header == nullptr) {
         return FAILED(hr) ? hr : E_FAIL;
     }
-    try {
-        copy = {FunctionILBlock::SharedILCopy(header, size), size};
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    il = {IFunctionILBlock::RuntimeKeptIL(header), size};
     return hr;
 }
 
@@ -258,100 +253,80 @@ HRESULT ProfilerMultiplexer::JITCompilationFinished(FunctionID functionId, HRESU
     });
 }
 
+HRESULT ProfilerMultiplexer::PrepareILBodyAllocator(ICorProfilerInfo10* info, ModuleID moduleId) {
+    if (_runtimeILAllocator.load(std::memory_order_acquire) != nullptr) {
+        return S_OK;
+    }
+    IMethodMalloc* malloc = nullptr;
+    HRESULT hr = info != nullptr ? info->GetILFunctionBodyAllocator(moduleId, &malloc) : E_FAIL;
+    if (SUCCEEDED(hr) && malloc == nullptr) {
+        hr = E_FAIL;
+    }
+    if (FAILED(hr)) {
+        Error(
+            "ProfilerMultiplexer::PrepareILBodyAllocator, the runtime gives no IL-body allocator, hr = {:x}",
+            hr);
+        return hr;
+    }
+    IMethodMalloc* none = nullptr;
+    if (!_runtimeILAllocator.compare_exchange_strong(none, malloc, std::memory_order_acq_rel)) {
+        malloc->Release();
+    }
+    return S_OK;
+}
+
 PVOID ProfilerMultiplexer::Alloc(ULONG size) {
     if (IsLogLevelEnabled(spdlog::level::trace)) {
         Trace("Alloc with size: {:d}", size);
     }
-    try {
-        std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-        // Never empty: a header read from an empty piece stays inside it and finds no method.
-        std::unique_ptr<BYTE[]> memory(size == 0 ? new BYTE[1]() : new BYTE[size]);
-        _allocations.FindOrAdd(AllocationKey(memory.get()), 0) = {size, false};
-        _totalAllocatedBytes += size;
-        if (IsLogLevelEnabled(spdlog::level::trace)) {
-            Trace("Alloc with size: {:d} in address {:p}  Total allocated memory: {} bytes", size,
-                  static_cast<const void*>(memory.get()), _totalAllocatedBytes);
-        }
-        return memory.release();
-    } catch (...) {
+    IMethodMalloc* malloc = _runtimeILAllocator.load(std::memory_order_acquire);
+    // Never empty: a header read from an empty piece stays inside it and finds no method.
+    auto* memory = malloc != nullptr ? static_cast<BYTE*>(malloc->Alloc(size == 0 ? 1 : size)) : nullptr;
+    if (memory == nullptr) {
         Error("ProfilerMultiplexer::Alloc, could not allocate {:d} bytes", size);
         return nullptr;
     }
+    if (size == 0) {
+        *memory = 0;
+    }
+    try {
+        std::lock_guard<FastMutex> lock(_allocationLock);
+        _allocations.FindOrAdd(AllocationKey(memory), 0) = size;
+        _totalAllocatedBytes += size;
+        if (IsLogLevelEnabled(spdlog::level::trace)) {
+            Trace("Alloc with size: {:d} in address {:p}  Total allocated memory: {} bytes", size,
+                  static_cast<const void*>(memory), _totalAllocatedBytes);
+        }
+    } catch (...) {
+        // Unrecorded: set as IL, it is sized from its header.
+        Error("ProfilerMultiplexer::Alloc, could not record {:d} bytes at {:p}", size,
+              static_cast<const void*>(memory));
+    }
+    return memory;
 }
 
-ULONG ProfilerMultiplexer::GetAllocationSize(const BYTE* block) const {
-    if (IsLogLevelEnabled(spdlog::level::trace)) {
-        Trace("GetAllocationSize for address {:p}", static_cast<const void*>(block));
-    }
-    std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-    const Allocation* found = _allocations.Find(AllocationKey(block), 0);
+ULONG ProfilerMultiplexer::TakeAllocationSize(const BYTE* block) {
+    std::lock_guard<FastMutex> lock(_allocationLock);
+    const ULONG* found = _allocations.Find(AllocationKey(block), 0);
     if (found == nullptr) {
         Error("Can't find allocation size for: {:p}", static_cast<const void*>(block));
         return 0;
     }
-    if (IsLogLevelEnabled(spdlog::level::trace)) {
-        Trace("GetAllocationSize for address {:p} returns: {:d}", static_cast<const void*>(block),
-              found->size);
-    }
-    return found->size;
-}
-
-void ProfilerMultiplexer::FreeAllocation(const BYTE* block) {
-    std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-    const Allocation* found = _allocations.Find(AllocationKey(block), 0);
-    if (found == nullptr) {
-        if (IsLogLevelEnabled(spdlog::level::info)) {
-            Info("ProfilerMultiplexer::FreeAllocation: Can't find allocation for: {:p}",
-                 static_cast<const void*>(block));
-        }
-        return;
-    }
-    _totalAllocatedBytes -= found->size;
+    const ULONG size = *found;
+    _totalAllocatedBytes -= size;
     _allocations.Erase(AllocationKey(block), 0);
     if (IsLogLevelEnabled(spdlog::level::trace)) {
-        Trace("FreeAllocation for address {:p}  Remained allocated memory: {} bytes",
-              static_cast<const void*>(block), _totalAllocatedBytes);
+        Trace("TakeAllocationSize for address {:p} returns: {:d}", static_cast<const void*>(block), size);
     }
-    delete[] block;
-}
-
-void ProfilerMultiplexer::AddPendingDeallocation(ModuleID moduleId, const BYTE* block) {
-    try {
-        std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-        Allocation* found = _allocations.Find(AllocationKey(block), 0);
-        // Kept once, for the first module: the piece is released once.
-        if (found == nullptr || found->kept) {
-            return;
-        }
-        _pendingDeallocations[moduleId].push_back(block);
-        found->kept = true;
-    } catch (...) {
-        // Stays recorded: released with the multiplexer.
-        Error("ProfilerMultiplexer::AddPendingDeallocation, could not queue {:p}",
-              static_cast<const void*>(block));
-    }
-}
-
-void ProfilerMultiplexer::FreePendingDeallocation(ModuleID moduleId) {
-    std::lock_guard<FastRecursiveMutex> lock(_allocationLock);
-    const auto found = _pendingDeallocations.find(moduleId);
-    if (found == _pendingDeallocations.end()) {
-        return;
-    }
-    std::vector<const BYTE*>& queue = found->second;
-    while (!queue.empty()) {
-        FreeAllocation(queue.back());
-        queue.pop_back();
-    }
-    _pendingDeallocations.erase(found);
+    return size;
 }
 
 void ProfilerMultiplexer::ReleaseAllAllocations() noexcept {
-    _allocations.ForEach(
-        [](ModuleID address, mdMethodDef, const Allocation&) { delete[] reinterpret_cast<BYTE*>(address); });
     _allocations.Clear();
-    _pendingDeallocations.clear();
     _totalAllocatedBytes = 0;
+    if (IMethodMalloc* malloc = _runtimeILAllocator.exchange(nullptr)) {
+        malloc->Release();
+    }
 }
 
 HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* proxy, ModuleID moduleId,
@@ -387,15 +362,15 @@ HRESULT ProfilerMultiplexer::GetILFunctionBodyForProxy(ITargetProfilerProxy* pro
             // A call that began before the unload: the runtime may have freed the module already.
             return E_FAIL;
         }
-        std::pair<std::shared_ptr<BYTE[]>, ULONG> copy;
-        const HRESULT hr = CopyRuntimeIL(RuntimeInfo(), moduleId, methodDef, copy);
+        std::pair<std::shared_ptr<BYTE[]>, ULONG> read;
+        const HRESULT hr = ReadRuntimeIL(RuntimeInfo(), moduleId, methodDef, read);
         if (FAILED(hr)) {
             Error("ProfilerMultiplexer::GetILFunctionBodyForProxy failed to get IL for {}",
                   _metadataHelper->GetMethodName(moduleId, methodDef));
             return hr;
         }
         MethodState& cached = _methods.FindOrAdd(moduleId, methodDef);
-        std::tie(cached.il, cached.ilSize) = std::move(copy);
+        std::tie(cached.il, cached.ilSize) = std::move(read);
         cached.hasIL = true;
         *body = cached.il;
         *size = cached.ilSize;
@@ -484,27 +459,27 @@ HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionIL
             return S_OK;
         }
         ICorProfilerInfo10* info = RuntimeInfo();
-        ComPtr<IMethodMalloc> malloc;
-        HRESULT hr = info != nullptr
-                         ? info->GetILFunctionBodyAllocator(moduleId, malloc.ReleaseAndGetAddressOf())
-                         : E_FAIL;
-        if (SUCCEEDED(hr) && !malloc) {
-            hr = E_FAIL;
+        if (info == nullptr) {
+            return E_FAIL;
         }
-        if (FAILED(hr)) {
-            Error("ProfilerMultiplexer::SetILFunctionBody, Error calling QueryInterface to get "
-                  "IMethodMalloc, hr = {:x}",
-                  hr);
-            return hr;
-        }
-        void* memory = malloc->Alloc(size);
+        // The runtime's own memory (a target's piece from the allocator, or what the runtime holds) goes as
+        // it is: the runtime keeps the pointer, as it would the target's.
+        BYTE* memory = IFunctionILBlock::IsRuntimeKeptIL(buffer) ? buffer.get() : nullptr;
         if (memory == nullptr) {
-            Error("ProfilerMultiplexer::SetILFunctionBody, the runtime's allocator has no {:d} bytes for {}",
-                  size, _metadataHelper->GetMethodName(moduleId, methodDef));
-            return E_OUTOFMEMORY;
+            const HRESULT prepared = PrepareILBodyAllocator(info, moduleId);
+            if (FAILED(prepared)) {
+                return prepared;
+            }
+            memory = static_cast<BYTE*>(_runtimeILAllocator.load(std::memory_order_acquire)->Alloc(size));
+            if (memory == nullptr) {
+                Error("ProfilerMultiplexer::SetILFunctionBody, the runtime's allocator has no {:d} bytes for "
+                      "{}",
+                      size, _metadataHelper->GetMethodName(moduleId, methodDef));
+                return E_OUTOFMEMORY;
+            }
+            std::memcpy(memory, buffer.get(), size);
         }
-        std::memcpy(memory, buffer.get(), size);
-        hr = info->SetILFunctionBody(moduleId, methodDef, static_cast<LPCBYTE>(memory));
+        HRESULT hr = info->SetILFunctionBody(moduleId, methodDef, static_cast<LPCBYTE>(memory));
         if (FAILED(hr)) {
             Error("ProfilerMultiplexer::SetILFunctionBody: Failing to set IL method body, for {} header: "
                   "{:p}, size: "
@@ -515,7 +490,7 @@ HRESULT ProfilerMultiplexer::SetILFunctionBody(const std::shared_ptr<IFunctionIL
         }
         // The runtime keeps the body it was given, unchanged, as long as the module: the cache refers to it
         // instead of keeping a copy of its own.
-        const std::shared_ptr<BYTE[]> applied(std::shared_ptr<BYTE[]>(), static_cast<BYTE*>(memory));
+        const std::shared_ptr<BYTE[]> applied = IFunctionILBlock::RuntimeKeptIL(memory);
         std::lock_guard<FastMutex> lock(_methodsLock);
         MethodState& method = _methods.FindOrAdd(moduleId, methodDef);
         method.il = applied;

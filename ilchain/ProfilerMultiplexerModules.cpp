@@ -160,8 +160,6 @@ void ProfilerMultiplexer::DropModule(ModuleID moduleId, bool clearUnloaded) {
     if (_metadataHelper) {
         _metadataHelper->DropModule(moduleId);
     }
-    // The IL targets set in memory from the allocator lives as long as the module, as the runtime's does.
-    FreePendingDeallocation(moduleId);
     // Last, as the only step that allocates: a queued request would otherwise reach a new module that
     // takes the id.
     std::lock_guard<FastRecursiveMutex> lock(_rejitLock);

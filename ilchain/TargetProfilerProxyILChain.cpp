@@ -56,7 +56,8 @@ std::shared_ptr<unsigned char[]> TargetProfilerProxy::KeepHandedOutIL(ModuleID m
                                                                       mdMethodDef methodDef,
                                                                       std::shared_ptr<unsigned char[]> body,
                                                                       ULONG size) {
-    if (!body) {
+    // Memory the runtime keeps needs no keeping.
+    if (!body || IFunctionILBlock::IsRuntimeKeptIL(body)) {
         return body;
     }
     std::lock_guard<FastMutex> lock(_handedOutILLock);
@@ -98,6 +99,10 @@ HRESULT TargetProfilerProxy::GetILFunctionBodyAllocator(ModuleID moduleId, IMeth
     if (ppMalloc == nullptr) {
         return E_INVALIDARG;
     }
+    const HRESULT hr = _pProfilerMultiplexer->PrepareILBodyAllocator(_pCorProfilerInfo, moduleId);
+    if (FAILED(hr)) {
+        return hr;
+    }
     *ppMalloc = &_ilBodyAllocator;
     AddRef();
     return S_OK;
@@ -114,7 +119,7 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
             return E_INVALIDARG;
         }
         std::lock_guard<FastRecursiveMutex> lock(_ilBlocksLock);
-        const ULONG allocated = _pProfilerMultiplexer->GetAllocationSize(pbNewILMethodHeader);
+        const ULONG allocated = _pProfilerMultiplexer->TakeAllocationSize(pbNewILMethodHeader);
         // The body's own length, as the runtime reads it, not the allocation's.
         const ULONG size = allocated != 0 ? MethodBodySizeWithin(pbNewILMethodHeader, allocated)
                                           : DetermineSizeFromIL(pbNewILMethodHeader);
@@ -125,14 +130,15 @@ HRESULT TargetProfilerProxy::SetILFunctionBody(ModuleID moduleId, mdMethodDef me
         const auto* found = LookUpBlock(moduleId, methodid);
         const bool hadBlock = found != nullptr;
         const auto block = hadBlock ? *found : CreateFunctionILBlock(moduleId, methodid);
-        HRESULT result = block->SetILFunctionBody(size, pbNewILMethodHeader);
+        // A piece of the runtime's allocator stays as it is for the process's life: the block refers to it
+        // and the runtime gets it as it is. Other memory is copied: the target may free it.
+        HRESULT result =
+            allocated != 0 && size != 0
+                ? block->SetILFunctionBody(size, IFunctionILBlock::RuntimeKeptIL(pbNewILMethodHeader))
+                : block->SetILFunctionBody(size, pbNewILMethodHeader);
         if (SUCCEEDED(result)) {
             result = hadBlock && size == 0 ? E_FAIL : S_OK;
             _pProfilerMultiplexer->SetFunctionILIfNewFunction(block, moduleId, methodid);
-        }
-        // Copied into the block by now; the target may still read its memory, as the runtime keeps it.
-        if (allocated != 0) {
-            _pProfilerMultiplexer->AddPendingDeallocation(moduleId, pbNewILMethodHeader);
         }
         return result;
     });

@@ -82,7 +82,6 @@ protected:
         }
         return bodies;
     }
-    ULONG AllocationSize(LPCBYTE address) { return harness.Multiplexer().GetAllocationSize(address); }
     // At its next JIT, the first target reads the method's IL into saw and writes none.
     void RecordFirstTargetsRead(std::vector<BYTE>& saw) {
         first.onJitStarted = [&saw](ILTarget& target, FunctionID) {
@@ -114,31 +113,27 @@ TEST_F(ILChainTest, OneRewriteReachesTheRuntimeAtTheEndOfJitStarted) {
 
     EXPECT_EQ(JitStarted(), S_OK);
     EXPECT_EQ(read.hr, S_OK);
-    EXPECT_NE(read.header, harness.runtime.OwnIL(Module, Method));
+    // The runtime's own IL, as loaded alone.
+    EXPECT_EQ(read.header, harness.runtime.OwnIL(Module, Method));
     EXPECT_EQ(readBytes, RuntimeIL);
     EXPECT_EQ(written, S_OK);
     EXPECT_EQ(appliedDuringFanOut, 0u);
     const auto applied = harness.runtime.Applied();
     ASSERT_EQ(applied.size(), 1u);
     EXPECT_EQ(applied[0].body, FirstIL);
-    EXPECT_NE(applied[0].header, allocation);
+    // The target's own piece of the runtime's allocator, as loaded alone: no copy.
+    EXPECT_EQ(applied[0].header, allocation);
     EXPECT_EQ(std::make_pair(applied[0].moduleId, applied[0].methodDef), std::make_pair(Module, Method));
 
-    EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
     EXPECT_EQ(JitFinished(), S_OK);
-    // The target's memory holds its IL as long as the module, as the runtime's would, after other
-    // compilations too.
+    // The target's memory holds its IL after other compilations and unloads, as the runtime's does.
     first.onJitStarted = [&](ILTarget& target, FunctionID) {
         return target.WriteIL(Module, OtherMethod, SecondIL);
     };
     JitStarted(OtherFunction);
     JitFinished(OtherFunction);
-    EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
-    EXPECT_EQ(Bytes(allocation, static_cast<ULONG>(FirstIL.size())), FirstIL);
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
-    EXPECT_EQ(Count(capture.Messages(), "FreeAllocation for address " + Address(allocation) +
-                                            "  Remained allocated memory: 0 bytes"),
-              1);
+    EXPECT_EQ(Bytes(allocation, static_cast<ULONG>(FirstIL.size())), FirstIL);
 }
 
 TEST_F(ILChainTest, LaterTargetSharesTheEarlierRewriteAndTheRuntimeGetsIt) {
@@ -291,7 +286,7 @@ TEST_F(ILChainTest, FailedFunctionLookupStillCallsTheTargetsButTouchesNoBlock) {
         1);
 }
 
-TEST_F(ILChainTest, MethodNeverAnnouncedGetsTheILAtOnceAndItsMemoryIsStillQueued) {
+TEST_F(ILChainTest, MethodNeverAnnouncedGetsTheILAtOnceInTheTargetsMemory) {
     LPCBYTE allocation = nullptr;
     EXPECT_EQ(first.WriteIL(Module, OtherMethod, FirstIL, &allocation), S_OK);
     const auto applied = harness.runtime.Applied();
@@ -303,14 +298,11 @@ TEST_F(ILChainTest, MethodNeverAnnouncedGetsTheILAtOnceAndItsMemoryIsStillQueued
                         OtherMethodName),
               1);
 
-    EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
+    EXPECT_EQ(applied[0].header, allocation);
     JitStarted(Function);
     JitFinished(Function);
-    EXPECT_EQ(AllocationSize(allocation), FirstIL.size());
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
-    EXPECT_EQ(Count(capture.Messages(), "FreeAllocation for address " + Address(allocation) +
-                                            "  Remained allocated memory: 0 bytes"),
-              1);
+    EXPECT_EQ(Bytes(allocation, static_cast<ULONG>(FirstIL.size())), FirstIL);
 }
 
 // A later target sets IL while the module loads, before the method compiles; an earlier one rewrites
@@ -333,14 +325,18 @@ TEST_F(ILChainTest, BodyInALargerAllocationIsReadAtItsOwnSize) {
     std::vector<BYTE> padded = FirstIL;
     padded.resize(29, 0xEE);
     ILTarget::ILRead read{};
-    first.onJitStarted = [&](ILTarget& target, FunctionID) { return target.WriteIL(Module, Method, padded); };
+    LPCBYTE allocation = nullptr;
+    first.onJitStarted = [&](ILTarget& target, FunctionID) {
+        return target.WriteIL(Module, Method, padded, &allocation);
+    };
     second.onJitStarted = [&](ILTarget& target, FunctionID) {
         read = target.ReadIL(Module, Method);
         return S_OK;
     };
     EXPECT_EQ(JitStarted(), S_OK);
     EXPECT_EQ(Bytes(read.header, read.size), FirstIL);
-    EXPECT_EQ(AppliedBodies(), std::vector<std::vector<BYTE>>{FirstIL});
+    ASSERT_EQ(harness.runtime.Applied().size(), 1u);
+    EXPECT_EQ(harness.runtime.Applied()[0].header, allocation);
 }
 
 TEST_F(ILChainTest, AnnouncedMethodWaitsForItsJitStarted) {
@@ -369,9 +365,8 @@ TEST_F(ILChainTest, BodyFromOtherMemoryIsSizedFromItsWholeHeaderAndStaysTheTarge
     const auto messages = capture.Messages();
     EXPECT_EQ(Count(messages, "Can't find allocation size for: " + Address(FatMethodWithEH.data())), 1);
     EXPECT_EQ(Count(messages, "IL size of " + MethodName + " is 36 taken from its IL header"), 1);
-    EXPECT_EQ(Count(messages, "ProfilerMultiplexer::FreeAllocation: Can't find allocation for: " +
-                                  Address(FatMethodWithEH.data())),
-              0);
+    // Copied: the target may free its own memory.
+    EXPECT_NE(harness.runtime.Applied()[0].header, FatMethodWithEH.data());
 }
 
 TEST_F(ILChainTest, BodyWithoutLengthEmptiesTheBlockAndIsNeverApplied) {
@@ -486,20 +481,24 @@ TEST_F(ILChainTest, EveryILHandedOutStaysReadableOverManyMethods) {
 // What is kept grows with what is alive: a method compiled again and again to the same IL, and modules
 // loaded and unloaded one after another.
 TEST_F(ILChainTest, WhatIsKeptStaysBoundedOverCompilationsAndUnloads) {
-    first.onJitStarted = [&](ILTarget& target, FunctionID) {
-        target.ReadIL(Module, Method);
-        return target.WriteIL(Module, Method, FirstIL);
+    // Set from the target's own memory: copied, and the copy handed to the second is kept for it.
+    auto rewrite = [](ModuleID module) {
+        return [module](ILTarget& target, FunctionID) {
+            target.ReadIL(module, Method);
+            return target.Info().SetILFunctionBody(module, Method, FirstIL.data());
+        };
     };
-    second.onJitStarted = [&](ILTarget& target, FunctionID) {
-        target.ReadIL(Module, Method);
-        return S_OK;
+    auto read = [](ModuleID module) {
+        return [module](ILTarget& target, FunctionID) { return target.ReadIL(module, Method).hr; };
     };
+    first.onJitStarted = rewrite(Module);
+    second.onJitStarted = read(Module);
     for (int compilation = 0; compilation < 20; ++compilation) {
         ASSERT_EQ(JitStarted(), S_OK);
         JitFinished();
     }
-    // The runtime's IL and the rewrite for the first; the first's rewrite for the second.
-    EXPECT_EQ(ILHarness::Proxy(first).HandedOutILCount(), 2u);
+    // The runtime's IL and what it was given are the runtime's to keep.
+    EXPECT_EQ(ILHarness::Proxy(first).HandedOutILCount(), 0u);
     EXPECT_EQ(ILHarness::Proxy(second).HandedOutILCount(), 1u);
 
     constexpr ModuleID FirstLoaded = 0x20000;
@@ -507,17 +506,15 @@ TEST_F(ILChainTest, WhatIsKeptStaysBoundedOverCompilationsAndUnloads) {
         const FunctionID function = module;
         harness.runtime.AddFunction(function, module, Method);
         harness.runtime.SetMethodIL(module, Method, RuntimeIL);
-        first.onJitStarted = [module](ILTarget& target, FunctionID) {
-            target.ReadIL(module, Method);
-            return target.WriteIL(module, Method, FirstIL);
-        };
+        first.onJitStarted = rewrite(module);
+        second.onJitStarted = read(module);
         ASSERT_EQ(harness.Multiplexer().ModuleLoadStarted(module), S_OK);
         ASSERT_EQ(JitStarted(function), S_OK);
         JitFinished(function);
         ASSERT_EQ(harness.Multiplexer().ModuleUnloadStarted(module), S_OK);
         ASSERT_EQ(harness.Multiplexer().ModuleUnloadFinished(module, S_OK), S_OK);
     }
-    EXPECT_EQ(ILHarness::Proxy(first).HandedOutILCount(), 2u);
+    EXPECT_EQ(ILHarness::Proxy(second).HandedOutILCount(), 1u);
     const auto names = std::dynamic_pointer_cast<MetadataHelper>(harness.Multiplexer().GetMetadataHelper());
     ASSERT_NE(names, nullptr);
     EXPECT_EQ(names->ModuleCount(), 1u);
@@ -528,11 +525,9 @@ TEST_F(ILChainTest, WhatIsKeptStaysBoundedOverCompilationsAndUnloads) {
 
 // Once the module has unloaded its id may name a new module: nothing kept for the old one is served.
 TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
-    std::weak_ptr<BYTE[]> rewritten;
     first.onJitStarted = [&](ILTarget& target, FunctionID function) {
         if (function == Function) {
             target.WriteIL(Module, Method, FirstIL);
-            rewritten = Block(target)->GetILFunctionBody().first;
         }
         return S_OK;
     };
@@ -544,11 +539,8 @@ TEST_F(ILChainTest, UnloadedModuleLeavesNothingForTheNextModuleWithItsId) {
         ASSERT_EQ(JitStarted(function), S_OK);
         JitFinished(function);
     }
-    ASSERT_FALSE(rewritten.expired());
 
     EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
-    // Neither the IL cache nor the IL handed to the second target holds the rewrite.
-    EXPECT_TRUE(rewritten.expired());
     EXPECT_EQ(harness.Multiplexer().ModuleLoadStarted(Module), S_OK);
     // A method of the new module was never compiled: its IL goes to the runtime at once.
     EXPECT_EQ(first.WriteIL(Module, OtherMethod, SecondIL), S_OK);
@@ -610,35 +602,6 @@ TEST_F(ILChainTest, RuntimeWithoutTheMethodsILFailsTheRead) {
               1);
 }
 
-TEST_F(ILChainTest, KeptBuffersAreReleasedLastFirstWhenTheirModuleUnloads) {
-    LPCBYTE allocations[2] = {};
-    first.onJitStarted = [&](ILTarget& target, FunctionID function) {
-        const int index = function == Function ? 0 : 1;
-        return target.WriteIL(Module, index == 0 ? Method : OtherMethod, FirstIL, &allocations[index]);
-    };
-    JitStarted(Function);
-    JitStarted(OtherFunction);
-    first.jitFinishedResult = E_FAIL;
-    second.jitFinishedResult = E_FAIL;
-
-    EXPECT_EQ(JitFinished(OtherFunction), E_FAIL);
-    EXPECT_EQ(harness.Multiplexer().ModuleUnloadFinished(Module, S_OK), S_OK);
-    std::vector<std::string> releases;
-    for (const auto& message : capture.Messages()) {
-        if (message.rfind("FreeAllocation for address ", 0) == 0) {
-            releases.push_back(message);
-        }
-    }
-    EXPECT_EQ(releases, (std::vector<std::string>{"FreeAllocation for address " + Address(allocations[1]) +
-                                                      "  Remained allocated memory: 4 bytes",
-                                                  "FreeAllocation for address " + Address(allocations[0]) +
-                                                      "  Remained allocated memory: 0 bytes"}));
-    EXPECT_EQ(Count(capture.Messages(),
-                    "ProfilerMultiplexer::JITCompilationFinished: failed for function id: f2, hr: "
-                    "-7fffbffb"),
-              1);
-}
-
 // The runtime refusing the IL in one of three ways: its result comes back, nothing is cached.
 struct RefusalCase {
     const char* name;
@@ -658,9 +621,10 @@ TEST_P(ILChainRefusalTest, ReturnsTheFailureAndKeepsTheCachedIL) {
     harness.runtime.methodMalloc.returnsNull = GetParam().allocatorReturnsNull;
     harness.runtime.allocatorResult = GetParam().allocatorResult;
     harness.runtime.setILResult = GetParam().setILResult;
+    // The target's own memory: the multiplexer copies it into the runtime's allocator.
     first.onJitStarted = [&](ILTarget& target, FunctionID) {
         target.ReadIL(Module, Method);
-        return target.WriteIL(Module, Method, FirstIL);
+        return target.Info().SetILFunctionBody(Module, Method, FirstIL.data());
     };
     EXPECT_EQ(JitStarted(), GetParam().expected);
     EXPECT_FALSE(HoldsIL(first));

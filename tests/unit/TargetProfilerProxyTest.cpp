@@ -1,6 +1,7 @@
 #include "hosting/TargetProfilerProxy.h"
 #include "DistinctArgs.h"
 #include "FakeRuntimeInfo.h"
+#include "ILFakeRuntime.h"
 #include "LogCapture.h"
 #include "MultiplexerHarness.h"
 #include "RecordingTarget.h"
@@ -140,7 +141,7 @@ TEST(ProxyQueryInterface, RuntimeGrantingANewerVersionIsWarnedOf) {
 
 // As the runtime's allocator, the IL-body allocator is an object of its own.
 TEST(ProxyQueryInterface, AllocatorAnswersIMethodMallocAndIUnknownWithItself) {
-    FakeRuntimeInfo runtime;
+    ILFakeRuntime runtime;
     ProxyFixture fixture(&runtime);
     fixture.Initialize();
     IMethodMalloc* malloc = nullptr;
