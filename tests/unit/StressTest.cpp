@@ -275,14 +275,21 @@ TEST_F(StressTest, EveryEntryAtOnceEndsWithTheChainsILAndNoAllocatorLeftovers) {
         RunRejit(method.moduleId, method.methodDef, StressMethods::ChainIL(method, AllTargets));
     }
 
-    // What the targets took from the allocator and never set is still recorded with its size, in the
-    // runtime's memory.
+    // What the targets took from the allocator and never set is all that is still recorded, in the
+    // runtime's memory: one more byte makes a total of one.
     for (StressTarget* target : targets) {
         for (const auto& [piece, size] : target->KeptPieces()) {
             EXPECT_EQ(runtime.methodMalloc.SizeOf(piece), size);
             EXPECT_EQ(Multiplexer().TakeAllocationSize(piece), size);
         }
     }
+    Multiplexer().Alloc(1);
+    const auto messages = capture->Messages();
+    const auto last = std::find_if(messages.rbegin(), messages.rend(), [](const std::string& message) {
+        return message.rfind("Alloc with size: 1 in address", 0) == 0;
+    });
+    ASSERT_NE(last, messages.rend());
+    EXPECT_NE(last->find("Total allocated memory: 1 bytes"), std::string::npos) << *last;
 
     EXPECT_EQ(checks.Failures(), 0) << checks.Report();
     EXPECT_GT(runtime.Requests(), 0);
