@@ -120,6 +120,14 @@ DWORD AllocationHeaps(DWORD low, DWORD high) noexcept {
     return high & (COR_PRF_HIGH_MONITOR_LARGEOBJECT_ALLOCATED | COR_PRF_HIGH_MONITOR_PINNEDOBJECT_ALLOCATED);
 }
 
+// The heaps whose new objects the target's cached mask asks for.
+DWORD AskedHeaps(const TargetProfilerProxy& proxy) noexcept {
+    DWORD low = 0;
+    DWORD high = 0;
+    proxy.GetCashedEventMask(low, high);
+    return AllocationHeaps(low, high);
+}
+
 // Whether an object of the generation (or heap) is one the heaps ask for.
 bool IsOfHeaps(int generation, DWORD heaps) noexcept {
     return (generation == COR_PRF_GC_LARGE_OBJECT_HEAP &&
@@ -296,8 +304,7 @@ void ProfilerMultiplexer::UpdateEventMask() {
     std::lock_guard<std::mutex> lock(_eventMaskLock);
     DWORD low = 0;
     DWORD high = 0;
-    AddCachedMasks(_targetProfilerProxies.size(), true, low, high);
-    const HRESULT hr = SetRuntimeEventMask(low, high);
+    const HRESULT hr = SetUnionOfCachedMasks(low, high);
     if (FAILED(hr)) {
         Error("ProfilerMultiplexer::UpdateEventMask, the runtime refused the event mask {:x} (high {:x}): "
               "{:#x}",
@@ -314,10 +321,7 @@ void ProfilerMultiplexer::UnionSet(DWORD low, DWORD high) {
 
 bool ProfilerMultiplexer::ReportsAllocationsNotAskedFor(DWORD reportedHeaps) const noexcept {
     for (const auto& proxy : _targetProfilerProxies) {
-        DWORD low = 0;
-        DWORD high = 0;
-        proxy->GetCashedEventMask(low, high);
-        const DWORD heaps = AllocationHeaps(low, high);
+        const DWORD heaps = AskedHeaps(*proxy);
         if (heaps != 0 && (reportedHeaps & ~heaps) != 0) {
             return true;
         }
@@ -337,8 +341,7 @@ std::optional<HRESULT> ProfilerMultiplexer::ChangeEventMaskAfterInitialization(T
     proxy.CacheEventMask(low, high);
     DWORD unionLow = 0;
     DWORD unionHigh = 0;
-    AddCachedMasks(_targetProfilerProxies.size(), true, unionLow, unionHigh);
-    const HRESULT hr = SetRuntimeEventMask(unionLow, unionHigh);
+    const HRESULT hr = SetUnionOfCachedMasks(unionLow, unionHigh);
     if (FAILED(hr)) {
         // The runtime still holds the union before: so does the multiplexer.
         proxy.CacheEventMask(oldLow, oldHigh);
@@ -351,18 +354,18 @@ std::optional<HRESULT> ProfilerMultiplexer::ChangeEventMaskAfterInitialization(T
     return hr;
 }
 
-void ProfilerMultiplexer::AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const {
-    for (std::size_t index = 0; index < count; ++index) {
-        const auto& proxy = _targetProfilerProxies.data()[index];
+HRESULT ProfilerMultiplexer::SetUnionOfCachedMasks(DWORD& low, DWORD& high) {
+    low = 0;
+    high = 0;
+    for (const auto& proxy : _targetProfilerProxies) {
         DWORD targetLow = 0;
         DWORD targetHigh = 0;
         proxy->GetCashedEventMask(targetLow, targetHigh);
-        if (logEach) {
-            _callbackFilter.LogNonMaskedCallbackFunctions(proxy->GetName(), targetLow, targetHigh);
-        }
+        _callbackFilter.LogNonMaskedCallbackFunctions(proxy->GetName(), targetLow, targetHigh);
         low |= targetLow;
         high |= targetHigh;
     }
+    return SetRuntimeEventMask(low, high);
 }
 
 bool ProfilerMultiplexer::ServesOtherTargets(const ITargetProfilerProxy* proxy) const noexcept {
@@ -458,10 +461,7 @@ HRESULT ProfilerMultiplexer::ObjectAllocated(ObjectID objectId, ClassID classId)
         constexpr int Unknown = -2;
         int generation = NotAsked;
         const auto ofItsHeaps = [&](const TargetProfilerProxy& proxy) {
-            DWORD low = 0;
-            DWORD high = 0;
-            proxy.GetCashedEventMask(low, high);
-            const DWORD heaps = AllocationHeaps(low, high);
+            const DWORD heaps = AskedHeaps(proxy);
             if (heaps == AllHeaps) {
                 return true;
             }

@@ -125,14 +125,14 @@ private:
     // Gives the runtime the holder's hooks, under the final union, and ends the keeping of hooks.
     void GiveEnterLeaveHooksToRuntime(TargetProfilerProxy* holder);
     void ReleaseRuntimeInfo() noexcept;
-    // Releases every allocation still recorded, queued or not.
+    // Forgets the pieces still recorded and lets go of the runtime's IL-body allocator.
     void ReleaseAllAllocations() noexcept;
     // The proxies in list order, as far as their targets' Initialize succeeded; safe on any thread.
     std::pair<const std::shared_ptr<ITargetProfilerProxy>*, const std::shared_ptr<ITargetProfilerProxy>*>
     InitializedProxyInterfaces() const noexcept;
-    // Adds the cached masks of the first count targets in list order to low and high; logEach logs what
-    // each one does not receive.
-    void AddCachedMasks(std::size_t count, bool logEach, DWORD& low, DWORD& high) const;
+    // Under _eventMaskLock: gives low and high the union of the targets' cached masks, logging what each
+    // does not receive, and sets it on the runtime; the runtime's answer.
+    HRESULT SetUnionOfCachedMasks(DWORD& low, DWORD& high);
     // Drops what is kept for the module's methods once it has unloaded: its id may then be reused. With
     // clearUnloaded, the id is no longer taken as unloaded from then on.
     void DropModule(ModuleID moduleId, bool clearUnloaded);
@@ -177,6 +177,9 @@ private:
     bool ReleaseMethodChain(ModuleID moduleId, mdMethodDef methodDef, bool prepared) noexcept;
     // Under _rejitLock: the preparations that waited for the method's chain, in request order.
     void MakeDeferredPreparations(ModuleID moduleId, mdMethodDef methodDef) noexcept;
+    // Under _rejitLock: prepares the targets for a ReJIT or revert of the method with its processor.
+    void PrepareTargetsForRejit(ITargetProfilerProxy* requester, ModuleID moduleId, mdMethodDef methodDef,
+                                bool revert) noexcept;
     // The function's module and token from the runtime; E_FAIL without the runtime's info object.
     HRESULT GetFunctionModuleAndToken(FunctionID functionId, ModuleID& moduleId,
                                       mdMethodDef& methodDef) const;

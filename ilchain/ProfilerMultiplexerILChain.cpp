@@ -2,7 +2,6 @@
 #include "hosting/ProfilerMultiplexer.h"
 
 #include "hosting/TargetProfilerProxy.h"
-#include "ilchain/FunctionILBlock.h"
 #include "ilchain/IFunctionILBlock.h"
 #include "ilchain/ILMapComposition.h"
 #include "ilchain/IMetadataHelper.h"
@@ -13,7 +12,6 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <string>
 #include <tuple>
 #include <utility>

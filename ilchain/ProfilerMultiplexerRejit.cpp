@@ -410,12 +410,7 @@ void ProfilerMultiplexer::RestartPendingRejitRequests() {
                     if (!std::get<4>(request) || !EnterChainToPrepare(requester, moduleId, methodDef, true)) {
                         return S_OK;
                     }
-                    NoThrowEntry([&] {
-                        AssignTargetProfilersForRejit(
-                            requester, moduleId, methodDef, true,
-                            FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
-                        return S_OK;
-                    });
+                    PrepareTargetsForRejit(requester, moduleId, methodDef, true);
                     LeaveMethodChain(moduleId, methodDef);
                     return S_OK;
                 });
@@ -556,12 +551,17 @@ void ProfilerMultiplexer::MakeDeferredPreparations(ModuleID moduleId, mdMethodDe
         ITargetProfilerProxy* requester = std::get<0>(*next);
         const bool revert = std::get<3>(*next);
         next = _deferredPreparations.erase(next);
-        NoThrowEntry([&] {
-            AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert,
-                                          FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
-            return S_OK;
-        });
+        PrepareTargetsForRejit(requester, moduleId, methodDef, revert);
     }
+}
+
+void ProfilerMultiplexer::PrepareTargetsForRejit(ITargetProfilerProxy* requester, ModuleID moduleId,
+                                                 mdMethodDef methodDef, bool revert) noexcept {
+    NoThrowEntry([&] {
+        AssignTargetProfilersForRejit(requester, moduleId, methodDef, revert,
+                                      FindRejitProcessor(_rejitProcessors, moduleId, methodDef));
+        return S_OK;
+    });
 }
 
 } // namespace profilermultiplexer

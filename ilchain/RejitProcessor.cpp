@@ -218,19 +218,17 @@ HRESULT RejitProcessor::ApplyToRuntime(ICorProfilerFunctionControl* pFunctionCon
 void RejitProcessor::ApplyILMap(ICorProfilerFunctionControl* pFunctionControl) {
     // The runtime keeps one map: the targets' maps in chain order, composed when there are several.
     ILMapComposition composition;
-    std::pair<std::shared_ptr<COR_IL_MAP[]>, ULONG> last;
     const char* lastTarget = nullptr;
     for (const auto& proxy : _targetProfilers) {
         const auto block = proxy->GetFunctionILBlock(_moduleId, _methodDef);
         if (!block) {
             continue;
         }
-        auto map = block->GetILInstrumentedCodeMap();
-        if (map.second == 0) {
+        const auto [map, count] = block->GetILInstrumentedCodeMap();
+        if (count == 0) {
             continue;
         }
-        composition.Then(map.first.get(), map.second);
-        last = std::move(map);
+        composition.Then(map.get(), count);
         lastTarget = proxy->GetName();
     }
     if (composition.Steps() == 0) {
@@ -240,12 +238,6 @@ void RejitProcessor::ApplyILMap(ICorProfilerFunctionControl* pFunctionControl) {
                   MethodName());
         }
         return;
-    }
-    COR_IL_MAP* entries = last.first.get();
-    ULONG count = last.second;
-    if (composition.Steps() > 1) {
-        entries = composition.Entries().data();
-        count = static_cast<ULONG>(composition.Entries().size());
     }
     if (IsDebugEnabled()) {
         if (composition.Steps() > 1) {
@@ -257,7 +249,10 @@ void RejitProcessor::ApplyILMap(ICorProfilerFunctionControl* pFunctionControl) {
                   MethodName(), lastTarget);
         }
     }
-    const HRESULT hr = pFunctionControl->SetILInstrumentedCodeMap(count, entries);
+    // The one map's entries as they are, or the composition.
+    std::vector<COR_IL_MAP>& entries = composition.Entries();
+    const HRESULT hr =
+        pFunctionControl->SetILInstrumentedCodeMap(static_cast<ULONG>(entries.size()), entries.data());
     if (FAILED(hr)) {
         Error("RejitProcessor::GetReJITParameters SetILInstrumentedCodeMap failed when handling {} with "
               "error hr = {:x}",
